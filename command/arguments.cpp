@@ -1,0 +1,42 @@
+#include "command/arguments.h"
+
+#include <limits.h>
+#include <string.h>
+
+#include <cutils/properties.h>
+
+namespace {
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+const char* option_refusal(int argc, const char* const* argv) {
+    if (argc < 2) return "no parameter:Error\n";
+    if (!is_digit(argv[1][0])) return "First parameter not digit, error\n";
+    return nullptr;
+}
+
+int parse_option(const char* text) {
+    int option = 0;
+    for (; is_digit(*text); text++) {
+        int digit = *text - '0';
+        if (option > (INT_MAX - digit) / 10) return INT_MAX;
+        option = option * 10 + digit;
+    }
+    return option;
+}
+
+const char* identifier_refusal(int argc, const char* const* argv) {
+    if (argc != 3) return "Must be two parameters: Error\n";
+    const char* identifier = argv[2];
+    if (identifier[0] == '\0') return "Second parameter was empty, error\n";
+    if (strcmp(identifier, "0NULL") == 0) return "Second parameter was invalid, error\n";
+    // The reader gives back at most a property value's worth of characters, and only the
+    // file's last line: anything longer, or on two lines, would be published cut or garbled.
+    if (strlen(identifier) > PROPERTY_VALUE_MAX - 1) return "Second parameter was too long, error\n";
+    if (strchr(identifier, '\n') != nullptr) return "Second parameter had a line feed, error\n";
+    return nullptr;
+}

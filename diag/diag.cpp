@@ -1,0 +1,74 @@
+#include "diag/diag.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <android/log.h>
+#include <cutils/properties.h>
+
+unsigned char sku_debug = 0;
+
+bool is_switch_on(const char* key) {
+    char value[PROPERTY_VALUE_MAX] = {};
+    property_get(key, value, "null");
+    return strcmp(value, "yes") == 0;
+}
+
+void set_step(const char* marker) {
+    property_set(STEP_KEY, marker);
+}
+
+namespace {
+
+// Large enough for every message: the longest argument is a 199-character chunk of the
+// identifier file. The log library itself cuts records at about 4 KiB.
+constexpr size_t MESSAGE_MAX = 1024;
+
+void log_message(int priority, const char* message) {
+    __android_log_print(priority, LOG_TAG, "%s", message);
+}
+
+// stdout is flushed after every line so that, when stdout and the log share a console, the
+// lines keep the order in which they were emitted.
+void print_message(const char* message) {
+    fputs(message, stdout);
+    fflush(stdout);
+}
+
+void emit(int priority, bool print_first, const char* format, va_list args) {
+    char message[MESSAGE_MAX];
+    vsnprintf(message, sizeof(message), format, args);
+    if (print_first) print_message(message);
+    log_message(priority, message);
+    if (!print_first) print_message(message);
+}
+
+}  // namespace
+
+void sku_report(int priority, const char* format, ...) {
+    if (sku_debug != 1) return;
+    va_list args;
+    va_start(args, format);
+    emit(priority, false, format, args);
+    va_end(args);
+}
+
+void sku_report_print_first(int priority, const char* format, ...) {
+    if (sku_debug != 1) return;
+    va_list args;
+    va_start(args, format);
+    emit(priority, true, format, args);
+    va_end(args);
+}
+
+void sku_report_texts(int priority, const char* log_text, const char* printed_line) {
+    if (sku_debug != 1) return;
+    log_message(priority, log_text);
+    sku_print_line(printed_line);
+}
+
+void sku_print_line(const char* text) {
+    puts(text);
+    fflush(stdout);
+}

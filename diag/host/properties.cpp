@@ -1,0 +1,136 @@
+// Host property store: one file per property in PROPERTY_DIR.
+//
+// It keeps the rules of the device's property service, so that what runs on a host would not
+// fail on a device: names are checked before they become paths, long values are for "ro."
+// properties only, values are UTF-8, "ro." properties are write-once, and a reader never sees
+// half of a value.
+#include <cutils/properties.h>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view READ_ONLY_PREFIX = "ro.";
+
+// Letters, digits and "@_.-", with no empty segment between dots. Checking this first also
+// keeps a name from leaving the folder ("..", "/").
+bool is_legal_name(std::string_view name) {
+    if (name.empty() || name.front() == '.' || name.back() == '.') return false;
+    if (name.find("..") != std::string_view::npos) return false;
+    for (char c : name) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '@' || c == '_' || c == '.' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Well-formed UTF-8: no stray continuation bytes, no overlong forms, no surrogates, nothing
+// above U+10FFFF.
+bool is_utf8(std::string_view text) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        unsigned char c = s[i];
+        size_t extra;
+        unsigned int code;
+        if (c < 0x80) {
+            i++;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            code = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            code = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            code = c & 0x07;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        for (size_t k = 1; k <= extra; k++) {
+            if ((s[i + k] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (s[i + k] & 0x3F);
+        }
+        if ((extra == 2 && code < 0x800) || (extra == 3 && code < 0x10000) || code > 0x10FFFF ||
+            (code >= 0xD800 && code <= 0xDFFF)) {
+            return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+bool make_path(char* path, size_t size, const char* name) {
+    int n = snprintf(path, size, "%s/%s", PROPERTY_DIR, name);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+bool write_all(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = write(fd, data, size);
+        if (n <= 0) return false;
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int property_get(const char* key, char* value, const char* default_value) {
+    size_t length = 0;
+    char path[256];
+    if (is_legal_name(key) && make_path(path, sizeof(path), key)) {
+        int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd >= 0) {
+            ssize_t n = read(fd, value, PROPERTY_VALUE_MAX - 1);
+            length = n > 0 ? static_cast<size_t>(n) : 0;
+            close(fd);
+        }
+    }
+    // As on a device, an empty value is no value: the default stands in for it.
+    if (length == 0 && default_value != nullptr) {
+        length = strnlen(default_value, PROPERTY_VALUE_MAX - 1);
+        memcpy(value, default_value, length);
+    }
+    value[length] = '\0';
+    return static_cast<int>(length);
+}
+
+int property_set(const char* key, const char* value) {
+    std::string_view name(key);
+    std::string_view text(value);
+    bool read_only = name.substr(0, READ_ONLY_PREFIX.size()) == READ_ONLY_PREFIX;
+    if (!is_legal_name(name)) return -1;
+    if (text.size() >= PROPERTY_VALUE_MAX && !read_only) return -1;
+    if (!is_utf8(text)) return -1;
+
+    char path[256];
+    char temporary[256];
+    if (!make_path(path, sizeof(path), key)) return -1;
+    if (!make_path(temporary, sizeof(temporary), ".set.XXXXXX")) return -1;
+    int fd = mkstemp(temporary);
+    if (fd < 0) return -1;
+    bool written = write_all(fd, text.data(), text.size()) && fchmod(fd, 0644) == 0;
+    written = close(fd) == 0 && written;
+
+    // The new value appears whole or not at all: a "ro." property is linked into place, which
+    // fails if it already has a value, and any other property is renamed over the old value.
+    bool placed = false;
+    if (written) {
+        placed = read_only ? link(temporary, path) == 0 : rename(temporary, path) == 0;
+    }
+    unlink(temporary);
+    return placed ? 0 : -1;
+}

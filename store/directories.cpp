@@ -1,0 +1,45 @@
+// The two store directories, created on demand with mode 0755.
+#include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
+
+#include "diag/diag.h"
+#include "store/sku_store.h"
+
+bool IsFolderExist(const char* path) {
+    DIR* dir = opendir(path);
+    if (dir != nullptr) {
+        closedir(dir);
+        sku_report(LOG_DEBUG_PRIORITY, "The carrier sku folder : %s exist.\n", path);
+        if (sku_debug == 1) set_step("3");
+        return true;
+    }
+    if (sku_debug == 1) set_step("2");
+    sku_report(LOG_DEBUG_PRIORITY, "The carrier sku folder : %s not exist.\n", path);
+    return false;
+}
+
+namespace {
+
+// Another run may create the directory between our probe and our mkdir; that is as good as
+// having created it ourselves. A plain file or a dangling link of that name is not.
+bool make_folder(const char* path) {
+    if (mkdir(path, SKU_MODE) == 0) return true;
+    struct stat st;
+    return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool prepare_folder(const char* path, const char* failure_step) {
+    if (IsFolderExist(path) || make_folder(path)) return true;
+    if (sku_debug == 1) set_step(failure_step);
+    sku_report(LOG_DEBUG_PRIORITY, "create sku folder : %s to failed.\n", path);
+    return false;
+}
+
+}  // namespace
+
+// /data/misc is never created: it belongs to the platform, and its absence means /data is
+// not ready.
+bool init_sku_skuid_dir() {
+    return prepare_folder(SKU_ROOT_DIR, "4") && prepare_folder(SKUID_DIR, "5");
+}

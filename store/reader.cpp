@@ -1,0 +1,59 @@
+// The identifier file's reader.
+#include <stdio.h>
+#include <string.h>
+
+#include <string_view>
+
+#include <cutils/properties.h>
+
+#include "diag/diag.h"
+#include "store/sku_store.h"
+
+namespace {
+
+// One read takes at most 199 characters: a longer line is seen as several chunks, each
+// replacing the value in turn.
+constexpr int CHUNK_MAX = 200;
+
+// `out` holds PROPERTY_VALUE_MAX bytes. A longer value (a chunk may be 199 characters) is cut
+// rather than allowed to overrun it: it is what property_get would give for such a value.
+void copy_value(char* out, std::string_view value) {
+    size_t length = value.size() < PROPERTY_VALUE_MAX - 1 ? value.size() : PROPERTY_VALUE_MAX - 1;
+    memcpy(out, value.data(), length);
+    out[length] = '\0';
+}
+
+}  // namespace
+
+void read_skuid_stream(FILE* stream, char* out) {
+    char chunk[CHUNK_MAX];
+    // A read error ends the file like its end does: what was read so far stands.
+    while (fgets(chunk, sizeof(chunk), stream) != nullptr) {
+        std::string_view line(chunk);
+        if (line.find(SKUID_KEY) != std::string_view::npos) {
+            // A property-file line: the value follows the first "=", wherever it stands.
+            size_t equals = line.find('=');
+            std::string_view value = equals == std::string_view::npos ? line
+                                                                      : line.substr(equals + 1);
+            // The value runs to the end of the chunk, so it is NUL-terminated where it stands.
+            sku_report_print_first(LOG_ERROR_PRIORITY, "str_end1 is %s \n", value.data());
+            copy_value(out, value);
+        } else if (!line.empty()) {
+            copy_value(out, line);
+        }
+    }
+    sku_report_print_first(LOG_ERROR_PRIORITY, "prop_value is %s\n", out);
+}
+
+bool g_sku_id(char* out) {
+    FILE* stream = fopen(SKUID_FILE, "re");
+    if (stream == nullptr) {
+        if (sku_debug == 1) set_step("8");
+        sku_report(LOG_ERROR_PRIORITY, "open sku folder %s :FAILED\n", SKUID_FILE);
+        return false;
+    }
+    read_skuid_stream(stream, out);
+    fclose(stream);
+    if (sku_debug == 1) set_step("10");
+    return true;
+}
