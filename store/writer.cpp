@@ -40,6 +40,9 @@ bool is_store_refused() {
     }
     bool stored = g_sku_id(buffer);
     free(buffer);
+    // A file we may not read is still a stored identifier. The new file is renamed into place,
+    // which needs no right to the old one, so without this check it would be replaced.
+    stored = stored || access(SKUID_FILE, F_OK) == 0;
     return stored && !is_switch_on(FORCE_RESET_KEY);
 }
 

@@ -1,0 +1,232 @@
+#include "device.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+extern char** environ;
+
+namespace {
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The host log library writes a record as "TAG P MM-DD HH:MM:SS  PID  TID text" and a line
+// feed. A record's text may itself hold line feeds, so a record runs to the next header.
+void parse_log(const std::string& err, Outcome& run) {
+    static const std::regex header(
+            R"(zel_init_sku ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ )");
+    struct Header {
+        size_t start, end;
+        char priority;
+    };
+    std::vector<Header> headers;
+    for (size_t i = 0; i < err.size(); i = err.find('\n', i) + 1) {
+        std::smatch match;
+        if (std::regex_search(err.begin() + static_cast<long>(i), err.end(), match, header,
+                              std::regex_constants::match_continuous)) {
+            headers.push_back({i, i + match.length(0), match.str(1)[0]});
+        }
+        if (err.find('\n', i) == std::string::npos) break;
+    }
+    run.stray_err = err.substr(0, headers.empty() ? err.size() : headers[0].start);
+    for (size_t k = 0; k < headers.size(); k++) {
+        size_t stop = k + 1 < headers.size() ? headers[k + 1].start : err.size();
+        std::string text = err.substr(headers[k].end, stop - headers[k].end);
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        run.log.push_back({headers[k].priority, text});
+    }
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+    return remove(path);
+}
+
+}  // namespace
+
+void PrintTo(const LogRecord& record, std::ostream* os) {
+    *os << record.priority << " \"" << testing::PrintToString(record.text) << "\"";
+}
+
+std::vector<std::string> texts(const std::vector<LogRecord>& log) {
+    std::vector<std::string> result;
+    for (const auto& record : log) result.push_back(record.text);
+    return result;
+}
+
+void DeviceTest::SetUp() {
+    char dir[] = "/tmp/sku-device-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    device_ = dir;
+    ASSERT_EQ(mkdir((device_ + "/data").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((device_ + "/data/misc").c_str(), 0771), 0);
+    ASSERT_EQ(mkdir((device_ + "/properties").c_str(), 0755), 0);
+}
+
+void DeviceTest::TearDown() {
+    // Tests may have taken permissions away; give them back so that everything can go.
+    std::string restore = "chmod -R u+rwX '" + device_ + "' 2>/dev/null";
+    if (system(restore.c_str()) != 0) {
+        // Nothing to restore, or nothing left: removal below says what remains.
+    }
+    nftw(device_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOptions& options,
+                        int slot) {
+    std::vector<std::string> words = {SANDBOX};
+    words.insert(words.end(), options.sandbox.begin(), options.sandbox.end());
+    words.push_back(device_);
+    words.push_back("--");
+    words.insert(words.end(), command.begin(), command.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    std::string out = device_ + "/stdout." + std::to_string(slot);
+    std::string err = device_ + "/stderr." + std::to_string(slot);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (options.merged_output) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
+    return spawned == 0 ? pid : -1;
+}
+
+pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options,
+                        int slot) {
+    std::vector<std::string> command = options.wrapper;
+    if (*COMMAND_EMULATOR != '\0') command.push_back(COMMAND_EMULATOR);
+    command.push_back(ZEL_INIT_SKU);
+    command.insert(command.end(), args.begin(), args.end());
+    return spawn(command, options, slot);
+}
+
+Outcome DeviceTest::finish(pid_t pid, int slot) {
+    Outcome result;
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::string out = device_ + "/stdout." + std::to_string(slot);
+    std::string err = device_ + "/stderr." + std::to_string(slot);
+    result.out = slurp(out);
+    parse_log(slurp(err), result);
+    unlink(out.c_str());
+    unlink(err.c_str());
+    return result;
+}
+
+Outcome DeviceTest::run(const std::vector<std::string>& args, const RunOptions& options) {
+    return finish(start(args, options, 0), 0);
+}
+
+Outcome DeviceTest::run_program(const std::vector<std::string>& command, const RunOptions& options) {
+    return finish(spawn(command, options, 0), 0);
+}
+
+void DeviceTest::set_prop(const std::string& name, const std::string& value) {
+    std::ofstream(device_ + "/properties/" + name, std::ios::binary) << value;
+}
+
+std::optional<std::string> DeviceTest::prop(const std::string& name) const {
+    std::string path = device_ + "/properties/" + name;
+    if (access(path.c_str(), F_OK) != 0) return std::nullopt;
+    return slurp(path);
+}
+
+void DeviceTest::clear_prop(const std::string& name) {
+    unlink((device_ + "/properties/" + name).c_str());
+}
+
+void DeviceTest::enable(bool debug) {
+    set_prop("ro.vendor.sku.enable", "yes");
+    if (debug) set_prop("sys.vendor.sku.debug", "yes");
+}
+
+void DeviceTest::reboot() {
+    clear_prop("ro.vendor.sku.skuid");
+    clear_prop("sys.vendor.sku.step");
+}
+
+std::string DeviceTest::host_path(const std::string& device_path) const {
+    return device_ + device_path;
+}
+
+void DeviceTest::write_file(const std::string& device_path, const std::string& content,
+                            mode_t mode) {
+    std::string path = host_path(device_path);
+    std::ofstream(path, std::ios::binary) << content;
+    chmod(path.c_str(), mode);
+}
+
+std::optional<std::string> DeviceTest::read_file(const std::string& device_path) const {
+    struct stat st;
+    std::string path = host_path(device_path);
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return slurp(path);
+}
+
+bool DeviceTest::exists(const std::string& device_path) const {
+    struct stat st;
+    return lstat(host_path(device_path).c_str(), &st) == 0;
+}
+
+bool DeviceTest::is_dir(const std::string& device_path) const {
+    struct stat st;
+    return lstat(host_path(device_path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+mode_t DeviceTest::mode_of(const std::string& device_path) const {
+    struct stat st;
+    if (lstat(host_path(device_path).c_str(), &st) != 0) return 0;
+    return st.st_mode & 07777;
+}
+
+std::vector<std::string> DeviceTest::list_dir(const std::string& device_path) const {
+    std::vector<std::string> names;
+    DIR* dir = opendir(host_path(device_path).c_str());
+    if (dir == nullptr) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void DeviceTest::make_dir(const std::string& device_path, mode_t mode) {
+    std::string path = host_path(device_path);
+    ASSERT_EQ(mkdir(path.c_str(), mode), 0) << path;
+    chmod(path.c_str(), mode);
+}
+
+void DeviceTest::symlink_at(const std::string& target, const std::string& device_path) {
+    ASSERT_EQ(symlink(target.c_str(), host_path(device_path).c_str()), 0);
+}

@@ -1,0 +1,98 @@
+// The test bench: a fresh device per test, and runs of the built command inside it.
+//
+// Each test gets its own device folder (an empty data partition holding /data/misc, and an
+// empty property store) and runs the command in the same sandbox users run it in, so that the
+// command sees /data and /dev/__properties__ at their device paths. A run gives back the exit
+// status, standard output, the log records (parsed from standard error, where the host's log
+// library writes them) and anything else standard error held.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+struct LogRecord {
+    char priority;  // 'D' (debug) or 'E' (error), as the log prints it
+    std::string text;
+
+    bool operator==(const LogRecord& other) const {
+        return priority == other.priority && text == other.text;
+    }
+};
+void PrintTo(const LogRecord& record, std::ostream* os);
+
+struct Outcome {
+    int status = -1;  // the exit status, or 128 + the signal that ended the command
+    std::string out;
+    std::vector<LogRecord> log;
+    std::string stray_err;  // what standard error held besides log records
+};
+
+// How to run: sandbox options ("--uid", "1000"), words to run the command under ("strace",
+// ...), and whether standard output and standard error share one pipe (to see their order).
+struct RunOptions {
+    std::vector<std::string> sandbox;
+    std::vector<std::string> wrapper;
+    bool merged_output = false;
+};
+
+class DeviceTest : public ::testing::Test {
+  public:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the built command with these arguments.
+    Outcome run(const std::vector<std::string>& args, const RunOptions& options = {});
+    // Starts a run without waiting for it; finish() waits and collects it.
+    pid_t start(const std::vector<std::string>& args, const RunOptions& options, int slot);
+    Outcome finish(pid_t pid, int slot);
+    // Runs any program (a helper, a shell) in the same sandbox, without the emulator.
+    Outcome run_program(const std::vector<std::string>& command, const RunOptions& options = {});
+
+    // The property store.
+    void set_prop(const std::string& name, const std::string& value);
+    std::optional<std::string> prop(const std::string& name) const;
+    void clear_prop(const std::string& name);
+    // The feature gate open, and the debug switch on or off.
+    void enable(bool debug = true);
+    // What a reboot forgets: the published identifier and the last step marker.
+    void reboot();
+
+    // Files, by their device path ("/data/misc/sku/skuid/skuid.prop").
+    std::string host_path(const std::string& device_path) const;
+    void write_file(const std::string& device_path, const std::string& content,
+                    mode_t mode = 0644);
+    std::optional<std::string> read_file(const std::string& device_path) const;
+    bool exists(const std::string& device_path) const;
+    bool is_dir(const std::string& device_path) const;
+    mode_t mode_of(const std::string& device_path) const;  // permission bits
+    std::vector<std::string> list_dir(const std::string& device_path) const;
+    void make_dir(const std::string& device_path, mode_t mode = 0755);
+    void symlink_at(const std::string& target, const std::string& device_path);
+
+    std::string device_;
+
+  private:
+    pid_t spawn(const std::vector<std::string>& command, const RunOptions& options, int slot);
+};
+
+// Paths of the store, spelled out here so that a wrong constant in the command shows.
+inline const std::string SKU_ROOT = "/data/misc/sku";
+inline const std::string SKUID_DIR_PATH = "/data/misc/sku/skuid";
+inline const std::string SKUID_FILE_PATH = "/data/misc/sku/skuid/skuid.prop";
+inline const std::string SKUID_TEMP_PATH = "/data/misc/sku/skuid/skuid.prop.tmp";
+
+// Messages seen on most roads with the switch on.
+inline const std::string ROOT_EXISTS = "The carrier sku folder : /data/misc/sku exist.\n";
+inline const std::string DIR_EXISTS = "The carrier sku folder : /data/misc/sku/skuid exist.\n";
+inline const std::string ROOT_MISSING = "The carrier sku folder : /data/misc/sku not exist.\n";
+inline const std::string DIR_MISSING = "The carrier sku folder : /data/misc/sku/skuid not exist.\n";
+inline const std::string FILE_MISSING =
+        "open sku folder /data/misc/sku/skuid/skuid.prop :FAILED\n";
+
+// The texts of the records, in order.
+std::vector<std::string> texts(const std::vector<LogRecord>& log);

@@ -1,0 +1,130 @@
+// Storing an identifier (option 1).
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "device.h"
+
+class Writer : public DeviceTest {
+  public:
+    void stored(const std::string& content) {
+        make_dir(SKU_ROOT);
+        make_dir(SKUID_DIR_PATH);
+        write_file(SKUID_FILE_PATH, content, 0755);
+    }
+};
+
+TEST_F(Writer, FirstStore) {
+    enable();
+    Outcome r = run({"1", "12345"});
+    ASSERT_EQ(r.log.size(), 8u);
+    EXPECT_EQ(std::vector<LogRecord>(r.log.begin(), r.log.begin() + 6),
+              (std::vector<LogRecord>{{'D', ROOT_MISSING},
+                                      {'D', DIR_MISSING},
+                                      {'E', "Option type is: 1\n"},
+                                      {'D', ROOT_EXISTS},
+                                      {'D', DIR_EXISTS},
+                                      {'E', FILE_MISSING}}));
+    EXPECT_EQ(r.log[6].priority, 'D');
+    EXPECT_TRUE(std::regex_match(r.log[6].text, std::regex("open skuid fp: [0-9]+\\.\n")))
+            << r.log[6].text;
+    EXPECT_EQ(r.log[7], (LogRecord{'D', "write skuid: 1.\n"}));
+    EXPECT_EQ(prop("sys.vendor.sku.step"), "14");
+    EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
+    EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0755u);
+    EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+}
+
+// A stored identifier, even an empty file, is replaced only when "sys.vendor.sku.force.reset"
+// reads exactly "yes".
+TEST_F(Writer, SecondStoreNeedsTheForcedReset) {
+    struct Case {
+        const char* name;
+        std::string before;
+        std::optional<std::string> force;
+        std::string after;
+        std::string result;
+    } cases[] = {
+            {"refused", "LONGER-OLD-ID", std::nullopt, "LONGER-OLD-ID", "write skuid: 0.\n"},
+            {"empty file blocks", "", std::nullopt, "", "write skuid: 0.\n"},
+            {"force not exactly yes", "OLD", "Yes", "OLD", "write skuid: 0.\n"},
+            {"force with a blank", "OLD", "yes ", "OLD", "write skuid: 0.\n"},
+            {"forced, shorter", "LONGER-OLD-ID", "yes", "NEW", "write skuid: 1.\n"},
+            {"forced over empty", "", "yes", "NEW", "write skuid: 1.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        enable();
+        stored(c.before);
+        if (c.force) set_prop("sys.vendor.sku.force.reset", *c.force);
+        Outcome r = run({"1", "NEW"});
+        EXPECT_EQ(r.log.back(), (LogRecord{'D', c.result}));
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), c.after);
+        EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0755u);
+        EXPECT_EQ(prop("sys.vendor.sku.step"), c.result == "write skuid: 1.\n" ? "14" : "10");
+    }
+}
+
+// An identifier is stored exactly as given; what publication makes of it follows the reader's
+// rules for key lines.
+TEST_F(Writer, IdentifierStoredUnchanged) {
+    struct Case {
+        std::string identifier;
+        std::string published;
+    } cases[] = {
+            {"12 34", "12 34"},
+            {"a=b", "a=b"},
+            {" lead and trail ", " lead and trail "},
+            {"x=ro.vendor.sku.skuid=y", "ro.vendor.sku.skuid=y"},
+            {"ro.vendor.sku.skuid", "ro.vendor.sku.skuid"},
+            {"0null", "0null"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.identifier);
+        TearDown();
+        SetUp();
+        enable(false);
+        run({"1", c.identifier});
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), c.identifier);
+        run({"0"});
+        EXPECT_EQ(prop("ro.vendor.sku.skuid"), c.published);
+    }
+}
+
+// A temporary left by a store that died is cleared by the next store, not in its way.
+TEST_F(Writer, LeftOverTemporaryDoesNotBlock) {
+    enable(false);
+    make_dir(SKU_ROOT);
+    make_dir(SKUID_DIR_PATH);
+    write_file(SKUID_TEMP_PATH, "half", 0600);
+    run({"1", "12345"});
+    EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
+    EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+}
+
+// A link planted at the identifier file's path is replaced by the new file, never followed:
+// the store must not write through it to wherever it points.
+TEST_F(Writer, SymlinkAtTheFileIsReplacedNotFollowed) {
+    struct Case {
+        const char* name;
+        bool target_exists;
+    } cases[] = {{"dangling link", false}, {"link to a file", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        enable(false);
+        set_prop("sys.vendor.sku.force.reset", "yes");
+        make_dir(SKU_ROOT);
+        make_dir(SKUID_DIR_PATH);
+        if (c.target_exists) write_file("/data/misc/target", "precious");
+        symlink_at("/data/misc/target", SKUID_FILE_PATH);
+        run({"1", "12345"});
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
+        EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0755u);
+        EXPECT_EQ(read_file("/data/misc/target"),
+                  c.target_exists ? std::optional<std::string>("precious") : std::nullopt);
+    }
+}
