@@ -19,6 +19,8 @@ extern char** environ;
 
 namespace {
 
+constexpr int SANITIZER_EXIT_STATUS = 86;
+
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream content;
@@ -111,8 +113,20 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
+    // LeakSanitizer cannot work under strace; the runs that are not traced check for leaks.
+    std::vector<std::string> environment;
+    for (char** variable = environ; *variable != nullptr; variable++) {
+        environment.push_back(*variable);
+        if (!options.wrapper.empty() && environment.back().rfind("ASAN_OPTIONS=", 0) == 0) {
+            environment.back() += ":detect_leaks=0";
+        }
+    }
+    std::vector<char*> envp;
+    for (auto& variable : environment) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
     return spawned == 0 ? pid : -1;
@@ -136,9 +150,12 @@ Outcome DeviceTest::finish(pid_t pid, int slot) {
     std::string out = device_ + "/stdout." + std::to_string(slot);
     std::string err = device_ + "/stderr." + std::to_string(slot);
     result.out = slurp(out);
-    parse_log(slurp(err), result);
+    std::string err_text = slurp(err);
+    parse_log(err_text, result);
     unlink(out.c_str());
     unlink(err.c_str());
+    // Sanitized builds exit with this status on a finding (see the asan test preset).
+    EXPECT_NE(result.status, SANITIZER_EXIT_STATUS) << err_text << result.out;
     return result;
 }
 
