@@ -7,6 +7,9 @@
 
 namespace {
 
+// What the reader can give back: a property value's characters, without the NUL.
+constexpr size_t IDENTIFIER_MAX = PROPERTY_VALUE_MAX - 1;
+
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -36,7 +39,7 @@ const char* identifier_refusal(int argc, const char* const* argv) {
     if (strcmp(identifier, "0NULL") == 0) return "Second parameter was invalid, error\n";
     // The reader gives back at most a property value's worth of characters, and only the
     // file's last line: anything longer, or on two lines, would be published cut or garbled.
-    if (strlen(identifier) > PROPERTY_VALUE_MAX - 1) return "Second parameter was too long, error\n";
+    if (strlen(identifier) > IDENTIFIER_MAX) return "Second parameter was too long, error\n";
     if (strchr(identifier, '\n') != nullptr) return "Second parameter had a line feed, error\n";
     return nullptr;
 }

@@ -33,8 +33,8 @@ void read_skuid_stream(FILE* stream, char* out) {
         if (line.find(SKUID_KEY) != std::string_view::npos) {
             // A property-file line: the value follows the first "=", wherever it stands.
             size_t equals = line.find('=');
-            std::string_view value = equals == std::string_view::npos ? line
-                                                                      : line.substr(equals + 1);
+            std::string_view value =
+                    equals == std::string_view::npos ? line : line.substr(equals + 1);
             // The value runs to the end of the chunk, so it is NUL-terminated where it stands.
             sku_report_print_first(LOG_ERROR_PRIORITY, "str_end1 is %s \n", value.data());
             copy_value(out, value);

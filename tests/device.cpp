@@ -65,6 +65,13 @@ void PrintTo(const LogRecord& record, std::ostream* os) {
     *os << record.priority << " \"" << testing::PrintToString(record.text) << "\"";
 }
 
+std::vector<std::string> built(const std::string& program) {
+    std::vector<std::string> words;
+    if (*COMMAND_EMULATOR != '\0') words.push_back(COMMAND_EMULATOR);
+    words.push_back(program);
+    return words;
+}
+
 std::vector<std::string> texts(const std::vector<LogRecord>& log) {
     std::vector<std::string> result;
     for (const auto& record : log) result.push_back(record.text);
@@ -105,13 +112,12 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (options.merged_output) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
     }
     // LeakSanitizer cannot work under strace; the runs that are not traced check for leaks.
     std::vector<std::string> environment;
@@ -132,11 +138,9 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
     return spawned == 0 ? pid : -1;
 }
 
-pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options,
-                        int slot) {
+pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options, int slot) {
     std::vector<std::string> command = options.wrapper;
-    if (*COMMAND_EMULATOR != '\0') command.push_back(COMMAND_EMULATOR);
-    command.push_back(ZEL_INIT_SKU);
+    for (auto& word : built(ZEL_INIT_SKU)) command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
     return spawn(command, options, slot);
 }
@@ -163,7 +167,8 @@ Outcome DeviceTest::run(const std::vector<std::string>& args, const RunOptions& 
     return finish(start(args, options, 0), 0);
 }
 
-Outcome DeviceTest::run_program(const std::vector<std::string>& command, const RunOptions& options) {
+Outcome DeviceTest::run_program(const std::vector<std::string>& command,
+                                const RunOptions& options) {
     return finish(spawn(command, options, 0), 0);
 }
 

@@ -50,7 +50,8 @@ class DeviceTest : public ::testing::Test {
     // Starts a run without waiting for it; finish() waits and collects it.
     pid_t start(const std::vector<std::string>& args, const RunOptions& options, int slot);
     Outcome finish(pid_t pid, int slot);
-    // Runs any program (a helper, a shell) in the same sandbox, without the emulator.
+    // Runs any program (a helper, a shell) in the same sandbox. A program of this build must
+    // be named through built(), which runs it under the target's emulator where there is one.
     Outcome run_program(const std::vector<std::string>& command, const RunOptions& options = {});
 
     // The property store.
@@ -64,8 +65,7 @@ class DeviceTest : public ::testing::Test {
 
     // Files, by their device path ("/data/misc/sku/skuid/skuid.prop").
     std::string host_path(const std::string& device_path) const;
-    void write_file(const std::string& device_path, const std::string& content,
-                    mode_t mode = 0644);
+    void write_file(const std::string& device_path, const std::string& content, mode_t mode = 0644);
     std::optional<std::string> read_file(const std::string& device_path) const;
     bool exists(const std::string& device_path) const;
     bool is_dir(const std::string& device_path) const;
@@ -91,8 +91,10 @@ inline const std::string ROOT_EXISTS = "The carrier sku folder : /data/misc/sku 
 inline const std::string DIR_EXISTS = "The carrier sku folder : /data/misc/sku/skuid exist.\n";
 inline const std::string ROOT_MISSING = "The carrier sku folder : /data/misc/sku not exist.\n";
 inline const std::string DIR_MISSING = "The carrier sku folder : /data/misc/sku/skuid not exist.\n";
-inline const std::string FILE_MISSING =
-        "open sku folder /data/misc/sku/skuid/skuid.prop :FAILED\n";
+inline const std::string FILE_MISSING = "open sku folder /data/misc/sku/skuid/skuid.prop :FAILED\n";
+
+// The words that run a program of this build: under the emulator, for a cross build.
+std::vector<std::string> built(const std::string& program);
 
 // The texts of the records, in order.
 std::vector<std::string> texts(const std::vector<LogRecord>& log);

@@ -14,13 +14,18 @@ const std::string OLD = "OLD-IDENTIFIER";
 const std::string NEW = "NEW-IDENTIFIER";
 const std::string STORED = "write skuid: 1.\n";
 const std::string REFUSED = "write skuid: 0.\n";
+// rename(2) is renameat(2) on AArch64, and qemu may make either of them renameat2(2).
+const std::string RENAME = "rename,renameat,renameat2";
 
-// strace, run inside the sandbox, making one of the store's system calls on `path` fail with
-// `action` ("error=EIO", "signal=KILL").
+// strace, run inside the sandbox, making one of the store's system calls (a comma-separated
+// set of names) on `path` fail with `action` ("error=EIO", "signal=KILL").
 std::vector<std::string> inject(const std::string& syscall, const std::string& action,
                                 const std::string& path = SKUID_TEMP_PATH) {
-    return {"strace", "-f", "-o", "/dev/null", "-P", path, "-e", "trace=" + syscall,
-            "-e", "inject=" + syscall + ":" + action};
+    return {"strace", "-f",
+            "-o",     "/dev/null",
+            "-P",     path,
+            "-e",     "trace=" + syscall,
+            "-e",     "inject=" + syscall + ":" + action};
 }
 
 }  // namespace
@@ -67,20 +72,32 @@ TEST_F(Faults, StoreFaultMatrix) {
             {"mode cannot be set", OLD, {}, inject("fchmod", "error=EPERM"), OLD, REFUSED},
             {"fsync fails", OLD, {}, inject("fsync", "error=EIO"), OLD, REFUSED},
             {"close fails", OLD, {}, inject("close", "error=EIO"), OLD, REFUSED},
-            {"rename fails", OLD, {}, inject("rename", "error=EIO"), OLD, REFUSED},
+            {"rename fails", OLD, {}, inject(RENAME, "error=EIO"), OLD, REFUSED},
             // The new file is in place but may not survive a power cut: not reported stored.
-            {"folder sync fails", OLD, {}, inject("fsync", "error=EIO", SKUID_DIR_PATH), NEW,
+            {"folder sync fails",
+             OLD,
+             {},
+             inject("fsync", "error=EIO", SKUID_DIR_PATH),
+             NEW,
              REFUSED},
             {"killed at open", OLD, {}, inject("openat", "signal=KILL"), OLD, std::nullopt},
             {"killed at write", OLD, {}, inject("write", "signal=KILL"), OLD, std::nullopt},
             {"killed at fchmod", OLD, {}, inject("fchmod", "signal=KILL"), OLD, std::nullopt},
             {"killed at fsync", OLD, {}, inject("fsync", "signal=KILL"), OLD, std::nullopt},
             {"killed at close", OLD, {}, inject("close", "signal=KILL"), OLD, std::nullopt},
-            {"killed at rename", OLD, {}, inject("rename", "signal=KILL"), OLD, std::nullopt},
-            {"killed at folder sync", OLD, {}, inject("fsync", "signal=KILL", SKUID_DIR_PATH),
-             NEW, std::nullopt},
-            {"killed at first store's rename", std::nullopt, {}, inject("rename", "signal=KILL"),
-             std::nullopt, std::nullopt},
+            {"killed at rename", OLD, {}, inject(RENAME, "signal=KILL"), OLD, std::nullopt},
+            {"killed at folder sync",
+             OLD,
+             {},
+             inject("fsync", "signal=KILL", SKUID_DIR_PATH),
+             NEW,
+             std::nullopt},
+            {"killed at first store's rename",
+             std::nullopt,
+             {},
+             inject(RENAME, "signal=KILL"),
+             std::nullopt,
+             std::nullopt},
             {"read-only partition", std::nullopt, {"--read-only"}, {}, std::nullopt, REFUSED},
             {"read-only partition, forced", OLD, {"--read-only"}, {}, OLD, REFUSED},
     };
@@ -187,7 +204,7 @@ TEST_F(Faults, PublicationBesideStores) {
     // The store pauses before its rename, and the publication before it reads, so that the
     // publication reads while the new file is being written.
     RunOptions slow_store;
-    slow_store.wrapper = inject("rename", "delay_enter=50000");
+    slow_store.wrapper = inject(RENAME, "delay_enter=50000");
     RunOptions slow_publish;
     slow_publish.wrapper = inject("openat", "delay_exit=50000", SKUID_FILE_PATH);
     for (int i = 0; i < ROUNDS; i++) {

@@ -177,8 +177,8 @@ TEST_F(FrontEnd, RemovalIgnoresExtraWords) {
 // With the switch off, every road is silent and writes no marker.
 TEST_F(FrontEnd, SilentWithTheSwitchOff) {
     std::vector<std::vector<std::string>> roads = {
-            {},          {"x"},      {"3"},           {"2"},      {"1"}, {"1", ""},
-            {"1", "0NULL"}, {"1", "12345"}, {"1", "again"}, {"0"},
+            {},        {"x"},          {"3"},          {"2"},          {"1"},
+            {"1", ""}, {"1", "0NULL"}, {"1", "12345"}, {"1", "again"}, {"0"},
     };
     for (const char* value : {"", "no", "Yes", "YES", "yes ", " yes", "1", "true", "yess"}) {
         SCOPED_TRACE(std::string("debug=\"") + value + "\"");

@@ -6,11 +6,16 @@
 
 class HostProperties : public DeviceTest {
   protected:
+    std::string probe(const std::vector<std::string>& args) {
+        std::vector<std::string> command = built(PROPERTY_PROBE);
+        command.insert(command.end(), args.begin(), args.end());
+        return run_program(command).out;
+    }
     std::string set(const std::string& name, const std::string& value) {
-        return run_program({PROPERTY_PROBE, "set", name, value}).out;
+        return probe({"set", name, value});
     }
     std::string get(const std::string& name) {
-        return run_program({PROPERTY_PROBE, "get", name}).out;
+        return probe({"get", name});
     }
 };
 
@@ -34,10 +39,10 @@ TEST_F(HostProperties, SetChecksNameAndValue) {
             {"ro.long200", std::string(200, 'v'), true},
             {"sys.utf8", "caf\xc3\xa9 \xf0\x9f\x98\x80", true},
             {"sys.bad1", "\xff", false},
-            {"sys.bad2", "\xc0\x80", false},           // overlong
-            {"sys.bad3", "\xed\xa0\x80", false},       // surrogate
-            {"sys.bad4", "\xe2\x82", false},           // cut short
-            {"sys.bad5", "\xf4\x90\x80\x80", false},   // above U+10FFFF
+            {"sys.bad2", "\xc0\x80", false},          // overlong
+            {"sys.bad3", "\xed\xa0\x80", false},      // surrogate
+            {"sys.bad4", "\xe2\x82", false},          // cut short
+            {"sys.bad5", "\xf4\x90\x80\x80", false},  // above U+10FFFF
             {"sys.newline", "a\nb", true},
     };
     for (const auto& c : cases) {

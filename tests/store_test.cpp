@@ -46,7 +46,10 @@ TEST_F(Store, Directories) {
              },
              {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
              true},
-            {"neither present", [](Store&) {}, {{'D', ROOT_MISSING}, {'D', DIR_MISSING}, OPTION}, true},
+            {"neither present",
+             [](Store&) {},
+             {{'D', ROOT_MISSING}, {'D', DIR_MISSING}, OPTION},
+             true},
             {"root is a plain file",
              [](Store& s) { s.write_file(SKU_ROOT, "x"); },
              {{'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR},
@@ -120,15 +123,14 @@ TEST_F(Store, ReaderAndPublication) {
             {"empty value at the end", "111\n" + KEY + "=", std::nullopt,
              "str_end1 is  \nprop_value is \n"},
             {"empty file", "", std::nullopt, "prop_value is \n"},
-            {"blanks and carriage return kept", " 12 34\r", " 12 34\r",
-             "prop_value is  12 34\r\n"},
+            {"blanks and carriage return kept", " 12 34\r", " 12 34\r", "prop_value is  12 34\r\n"},
             {"long line in chunks", A199 + "bbb", "bbb", "prop_value is bbb\n"},
             {"value cut at 91", std::string(150, 'c'), std::string(91, 'c'),
              "prop_value is " + std::string(91, 'c') + "\n"},
             {"key value cut at 91", KEY + "=" + V150, std::string(91, 'v'),
              "str_end1 is " + V150 + " \nprop_value is " + std::string(91, 'v') + "\n"},
-            {"key straddling two chunks", std::string(190, 'x') + KEY + "=5",
-             ".sku.skuid=5", "prop_value is .sku.skuid=5\n"},
+            {"key straddling two chunks", std::string(190, 'x') + KEY + "=5", ".sku.skuid=5",
+             "prop_value is .sku.skuid=5\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -165,7 +167,9 @@ TEST_F(Store, Removal) {
             {"nothing stored", {}, {}, true},
             {"a neighbour keeps the folder", {"skuid.prop", "other"}, {"other"}, true},
             {"a left-over temporary goes too", {"skuid.prop", "skuid.prop.tmp"}, {}, false},
-            {"a temporary alone is not an identifier", {"skuid.prop.tmp"}, {"skuid.prop.tmp"},
+            {"a temporary alone is not an identifier",
+             {"skuid.prop.tmp"},
+             {"skuid.prop.tmp"},
              true},
     };
     for (const auto& c : cases) {
@@ -179,8 +183,8 @@ TEST_F(Store, Removal) {
         for (const auto& name : c.files) write_file(SKUID_DIR_PATH + "/" + name, "12345");
 
         Outcome r = run({"2"});
-        EXPECT_EQ(texts(r.log), (std::vector<std::string>{ROOT_EXISTS, DIR_EXISTS,
-                                                          "Option type is: 2\n"}));
+        EXPECT_EQ(texts(r.log),
+                  (std::vector<std::string>{ROOT_EXISTS, DIR_EXISTS, "Option type is: 2\n"}));
         EXPECT_EQ(is_dir(SKUID_DIR_PATH), c.folder_stays);
         EXPECT_EQ(list_dir(SKUID_DIR_PATH), c.left);
         EXPECT_TRUE(is_dir(SKU_ROOT));

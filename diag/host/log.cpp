@@ -34,12 +34,12 @@ vprint_function load_log() {
 
 }  // namespace
 
-int __android_log_print(int priority, const char* tag, const char* format, ...) {
+int __android_log_print(int prio, const char* tag, const char* fmt, ...) {
     vprint_function vprint = load_log();
     if (vprint == nullptr) return -1;
     va_list args;
-    va_start(args, format);
-    int result = vprint(priority, tag, format, args);
+    va_start(args, fmt);
+    int result = vprint(prio, tag, fmt, args);
     va_end(args);
     return result;
 }

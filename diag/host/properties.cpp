@@ -45,7 +45,8 @@ bool is_utf8(std::string_view text) {
         if (c < 0x80) {
             i++;
             continue;
-        } else if (c >= 0xC2 && c <= 0xDF) {
+        }
+        if (c >= 0xC2 && c <= 0xDF) {
             extra = 1;
             code = c & 0x1F;
         } else if (c >= 0xE0 && c <= 0xEF) {
