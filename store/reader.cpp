@@ -15,6 +15,8 @@ namespace {
 // replacing the value in turn.
 constexpr int CHUNK_MAX = 200;
 
+constexpr size_t STREAM_BUFFER_SIZE = 4096;
+
 // `out` holds PROPERTY_VALUE_MAX bytes. A longer value (a chunk may be 199 characters) is cut
 // rather than allowed to overrun it: it is what property_get would give for such a value.
 void copy_value(char* out, std::string_view value) {
@@ -32,9 +34,9 @@ void read_skuid_stream(FILE* stream, char* out) {
         std::string_view line(chunk);
         if (line.find(SKUID_KEY) != std::string_view::npos) {
             // A property-file line: the value follows the first "=", wherever it stands.
+            std::string_view value = line;
             size_t equals = line.find('=');
-            std::string_view value =
-                    equals == std::string_view::npos ? line : line.substr(equals + 1);
+            if (equals != std::string_view::npos) value.remove_prefix(equals + 1);
             // The value runs to the end of the chunk, so it is NUL-terminated where it stands.
             sku_report_print_first(LOG_ERROR_PRIORITY, "str_end1 is %s \n", value.data());
             copy_value(out, value);
@@ -52,6 +54,10 @@ bool g_sku_id(char* out) {
         sku_report(LOG_ERROR_PRIORITY, "open sku folder %s :FAILED\n", SKUID_FILE);
         return false;
     }
+    // A buffer of our own spares the stream the stat and the allocation it would make to size
+    // one: the file is a few bytes, read once, on every boot.
+    char buffer[STREAM_BUFFER_SIZE];
+    setvbuf(stream, buffer, _IOFBF, sizeof(buffer));
     read_skuid_stream(stream, out);
     fclose(stream);
     if (sku_debug == 1) set_step("10");

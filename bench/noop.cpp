@@ -1,0 +1,4 @@
+// The floor: a program that does nothing, built with the command's compiler and flags.
+int main() {
+    return 0;
+}
