@@ -221,7 +221,7 @@ bool DeviceTest::exists(const std::string& device_path) const {
 
 bool DeviceTest::is_dir(const std::string& device_path) const {
     struct stat st;
-    return lstat(host_path(device_path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return stat(host_path(device_path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 mode_t DeviceTest::mode_of(const std::string& device_path) const {

@@ -68,7 +68,7 @@ class DeviceTest : public ::testing::Test {
     void write_file(const std::string& device_path, const std::string& content, mode_t mode = 0644);
     std::optional<std::string> read_file(const std::string& device_path) const;
     bool exists(const std::string& device_path) const;
-    bool is_dir(const std::string& device_path) const;
+    bool is_dir(const std::string& device_path) const;     // following links
     mode_t mode_of(const std::string& device_path) const;  // permission bits
     std::vector<std::string> list_dir(const std::string& device_path) const;
     void make_dir(const std::string& device_path, mode_t mode = 0755);

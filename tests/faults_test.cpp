@@ -141,6 +141,21 @@ TEST_F(Faults, ReadOnlyPartitionReportsTheFailedOpen) {
     EXPECT_EQ(prop("sys.vendor.sku.step"), "14");
 }
 
+// Another run may create a store folder between this run's probe and its mkdir. The probe of
+// SKUID_DIR is made to miss the folder that is there, as if it had just been created; the
+// mkdir's EEXIST then means the folder is there, not that preparing it failed.
+TEST_F(Faults, FolderMadeByAnotherRunBetweenProbeAndMkdir) {
+    prepare(std::nullopt);
+    RunOptions race;
+    race.wrapper = inject("openat", "error=ENOENT:when=1", SKUID_DIR_PATH);
+    Outcome r = run({"1", NEW}, race);
+    ASSERT_GE(r.log.size(), 3u);
+    EXPECT_EQ(r.log[1].text, DIR_MISSING) << "the probe did not miss";
+    EXPECT_EQ(r.log[2].text, "Option type is: 1\n");
+    EXPECT_EQ(r.log.back().text, STORED);
+    EXPECT_EQ(read_file(SKUID_FILE_PATH), NEW);
+}
+
 // Things in the way of the identifier file.
 TEST_F(Faults, IdentifierPathTakenByADirectory) {
     prepare(OLD);

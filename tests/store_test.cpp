@@ -72,6 +72,21 @@ TEST_F(Store, Directories) {
              },
              {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, OPTION},
              true},
+            {"identifier folder is a link to a folder",
+             [](Store& s) {
+                 s.make_dir(SKU_ROOT);
+                 s.make_dir("/data/misc/elsewhere");
+                 s.symlink_at("../elsewhere", SKUID_DIR_PATH);
+             },
+             {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
+             true},
+            {"identifier folder is a dangling link",
+             [](Store& s) {
+                 s.make_dir(SKU_ROOT);
+                 s.symlink_at("nowhere", SKUID_DIR_PATH);
+             },
+             {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, {'D', DIR_FAILED}, DIR_ERROR},
+             false},
             {"root is a dangling link",
              [](Store& s) { s.symlink_at("nowhere", SKU_ROOT); },
              {{'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR},
