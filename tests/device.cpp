@@ -96,6 +96,21 @@ void DeviceTest::TearDown() {
     nftw(device_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
+void DeviceTest::renew() {
+    TearDown();
+    SetUp();
+}
+
+void DeviceTest::make_store_dirs() {
+    make_dir(SKU_ROOT);
+    make_dir(SKUID_DIR_PATH);
+}
+
+void DeviceTest::store_file(const std::string& content) {
+    make_store_dirs();
+    write_file(SKUID_FILE_PATH, content, 0755);
+}
+
 pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOptions& options,
                         int slot) {
     std::vector<std::string> words = {SANDBOX};

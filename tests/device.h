@@ -45,6 +45,12 @@ class DeviceTest : public ::testing::Test {
     void SetUp() override;
     void TearDown() override;
 
+    // Starts the device afresh, for the next row of a table.
+    void renew();
+    // Both store directories, empty; and with an identifier file (mode 0755) in them.
+    void make_store_dirs();
+    void store_file(const std::string& content);
+
     // Runs the built command with these arguments.
     Outcome run(const std::vector<std::string>& args, const RunOptions& options = {});
     // Starts a run without waiting for it; finish() waits and collects it.

@@ -24,9 +24,7 @@ class Diagnostics : public DeviceTest {};
 // value ending in a line feed prints it where the value stands.
 TEST_F(Diagnostics, PairOrderAndTexts) {
     enable();
-    make_dir(SKU_ROOT);
-    make_dir(SKUID_DIR_PATH);
-    write_file(SKUID_FILE_PATH, "ro.vendor.sku.skuid=12345\n");
+    store_file("ro.vendor.sku.skuid=12345\n");
 
     RunOptions merged;
     merged.merged_output = true;
@@ -67,14 +65,11 @@ TEST_F(Diagnostics, LastStepMarkerOfEachRoad) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
         set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
         if (c.stored_before) {
-            make_dir(SKU_ROOT);
-            make_dir(SKUID_DIR_PATH);
-            write_file(SKUID_FILE_PATH, "12345", 0755);
+            store_file("12345");
         }
         run(c.args);
         EXPECT_EQ(prop("sys.vendor.sku.step"), c.step);

@@ -36,8 +36,7 @@ class Faults : public DeviceTest {
     // an identifier stored and a forced reset asked for.
     void prepare(const std::optional<std::string>& before) {
         enable();
-        make_dir(SKU_ROOT);
-        make_dir(SKUID_DIR_PATH);
+        make_store_dirs();
         if (before) {
             write_file(SKUID_FILE_PATH, *before, 0755);
             set_prop("sys.vendor.sku.force.reset", "yes");
@@ -103,8 +102,7 @@ TEST_F(Faults, StoreFaultMatrix) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         prepare(c.before);
         if (c.sandbox == FULL) {
             write_file("/data/filler", std::string(65536 - (c.before ? 4096 : 0), 'f'));

@@ -120,8 +120,7 @@ TEST_F(FrontEnd, RefusalsAreReportedInTheirFixedOrder) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
         if (!c.feature_on) clear_prop("ro.vendor.sku.enable");
 
@@ -153,8 +152,7 @@ TEST_F(FrontEnd, OptionIsTheLeadingDigitsAndExtraWordsAreIgnored) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable(false);
         Outcome r = run(c.args);
         EXPECT_EQ(r.status, 0);
@@ -182,8 +180,7 @@ TEST_F(FrontEnd, SilentWithTheSwitchOff) {
     };
     for (const char* value : {"", "no", "Yes", "YES", "yes ", " yes", "1", "true", "yess"}) {
         SCOPED_TRACE(std::string("debug=\"") + value + "\"");
-        TearDown();
-        SetUp();
+        renew();
         enable(false);
         if (*value != '\0') set_prop("sys.vendor.sku.debug", value);
         for (const auto& args : roads) {

@@ -11,8 +11,7 @@ class Store : public DeviceTest {
   protected:
     // Both directories and an identifier file with this content.
     void stored(const std::string& content) {
-        make_dir(SKU_ROOT);
-        make_dir(SKUID_DIR_PATH);
+        make_store_dirs();
         write_file(SKUID_FILE_PATH, content, 0755);
     }
 };
@@ -40,10 +39,7 @@ TEST_F(Store, Directories) {
         bool prepared;
     } cases[] = {
             {"both present",
-             [](Store& s) {
-                 s.make_dir(SKU_ROOT);
-                 s.make_dir(SKUID_DIR_PATH);
-             },
+             [](Store& s) { s.make_store_dirs(); },
              {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
              true},
             {"neither present",
@@ -94,8 +90,7 @@ TEST_F(Store, Directories) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
         c.arrange(*this);
         Outcome r = run({"5"});
@@ -149,10 +144,9 @@ TEST_F(Store, ReaderAndPublication) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
-        stored(c.content);
+        store_file(c.content);
         Outcome r = run({"0"});
         EXPECT_EQ(prop("ro.vendor.sku.skuid"), c.published);
         std::string head = ROOT_EXISTS + DIR_EXISTS + "Option type is: 0\nread carrierid \n";
@@ -189,12 +183,10 @@ TEST_F(Store, Removal) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
         set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
-        make_dir(SKU_ROOT);
-        make_dir(SKUID_DIR_PATH);
+        make_store_dirs();
         for (const auto& name : c.files) write_file(SKUID_DIR_PATH + "/" + name, "12345");
 
         Outcome r = run({"2"});

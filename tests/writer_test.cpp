@@ -5,14 +5,7 @@
 
 #include "device.h"
 
-class Writer : public DeviceTest {
-  public:
-    void stored(const std::string& content) {
-        make_dir(SKU_ROOT);
-        make_dir(SKUID_DIR_PATH);
-        write_file(SKUID_FILE_PATH, content, 0755);
-    }
-};
+class Writer : public DeviceTest {};
 
 TEST_F(Writer, FirstStore) {
     enable();
@@ -54,10 +47,9 @@ TEST_F(Writer, SecondStoreNeedsTheForcedReset) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable();
-        stored(c.before);
+        store_file(c.before);
         if (c.force) set_prop("sys.vendor.sku.force.reset", *c.force);
         Outcome r = run({"1", "NEW"});
         EXPECT_EQ(r.log.back(), (LogRecord{'D', c.result}));
@@ -83,8 +75,7 @@ TEST_F(Writer, IdentifierStoredUnchanged) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.identifier);
-        TearDown();
-        SetUp();
+        renew();
         enable(false);
         run({"1", c.identifier});
         EXPECT_EQ(read_file(SKUID_FILE_PATH), c.identifier);
@@ -96,8 +87,7 @@ TEST_F(Writer, IdentifierStoredUnchanged) {
 // A temporary left by a store that died is cleared by the next store, not in its way.
 TEST_F(Writer, LeftOverTemporaryDoesNotBlock) {
     enable(false);
-    make_dir(SKU_ROOT);
-    make_dir(SKUID_DIR_PATH);
+    make_store_dirs();
     write_file(SKUID_TEMP_PATH, "half", 0600);
     run({"1", "12345"});
     EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
@@ -113,12 +103,10 @@ TEST_F(Writer, SymlinkAtTheFileIsReplacedNotFollowed) {
     } cases[] = {{"dangling link", false}, {"link to a file", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+        renew();
         enable(false);
         set_prop("sys.vendor.sku.force.reset", "yes");
-        make_dir(SKU_ROOT);
-        make_dir(SKUID_DIR_PATH);
+        make_store_dirs();
         if (c.target_exists) write_file("/data/misc/target", "precious");
         symlink_at("/data/misc/target", SKUID_FILE_PATH);
         run({"1", "12345"});
