@@ -5,6 +5,8 @@
 
 #include <cutils/properties.h>
 
+#include "diag/utf8.h"
+
 namespace {
 
 // What the reader can give back: a property value's characters, without the NUL.
@@ -41,5 +43,8 @@ const char* identifier_refusal(int argc, const char* const* argv) {
     // file's last line: anything longer, or on two lines, would be published cut or garbled.
     if (strlen(identifier) > IDENTIFIER_MAX) return "Second parameter was too long, error\n";
     if (strchr(identifier, '\n') != nullptr) return "Second parameter had a line feed, error\n";
+    // The property service refuses a value that is not UTF-8: such an identifier would be
+    // stored and then never published.
+    if (!is_utf8(identifier)) return "Second parameter was not UTF-8, error\n";
     return nullptr;
 }

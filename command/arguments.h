@@ -13,6 +13,7 @@ const char* option_refusal(int argc, const char* const* argv);
 // that does nothing, rather than wrapping round to one that does.
 int parse_option(const char* text);
 
-// Option 1's identifier: exactly one, not empty, not the sentinel "0NULL", and one that the
-// reader can give back as stored (no more than it holds, no line feed).
+// Option 1's identifier: exactly one, not empty, not the sentinel "0NULL", one that the reader
+// can give back as stored (no more than it holds, no line feed), and one that can be published
+// (UTF-8).
 const char* identifier_refusal(int argc, const char* const* argv);

@@ -117,6 +117,13 @@ TEST_F(FrontEnd, RefusalsAreReportedInTheirFixedOrder) {
               E("Second parameter had a line feed, error\n")},
              "2",
              true},
+            {"not UTF-8, so never publishable",
+             true,
+             {"1", "12\xff"},
+             {D(ROOT_MISSING), D(DIR_MISSING), E("Option type is: 1\n"),
+              E("Second parameter was not UTF-8, error\n")},
+             "2",
+             true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,6 +154,7 @@ TEST_F(FrontEnd, OptionIsTheLeadingDigitsAndExtraWordsAreIgnored) {
             {"leading zero", {"01", "12345"}, "12345"},
             {"lower-case sentinel is an identifier", {"1", "0null"}, "0null"},
             {"91 characters fit", {"1", LONG_91}, LONG_91},
+            {"UTF-8 beyond ASCII", {"1", "caf\xc3\xa9"}, "caf\xc3\xa9"},
             {"publish ignores extra words", {"0", "12345"}, std::nullopt},
             {"above INT_MAX does nothing", {"99999999999999999999", "12345"}, std::nullopt},
     };
