@@ -189,10 +189,10 @@ TEST_F(Faults, ConcurrentFirstStores) {
     for (int round = 0; round < 3; round++) {
         SCOPED_TRACE(round);
         unlink(host_path(SKUID_FILE_PATH).c_str());
-        // Each run pauses right after looking for a stored identifier, so that the runs overlap
-        // where they would race.
+        // Each run pauses after finding nothing stored, just before it starts writing, so that
+        // the runs overlap where, without the lock, they would all go on to store.
         RunOptions slow;
-        slow.wrapper = inject("openat", "delay_exit=400000", SKUID_FILE_PATH);
+        slow.wrapper = inject("unlink,unlinkat", "delay_enter=200000");
         std::vector<pid_t> pids;
         for (int i = 0; i < RUNS; i++) {
             pids.push_back(start({"1", "ID-" + std::to_string(i)}, slow, i));
