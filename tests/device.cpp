@@ -88,11 +88,6 @@ void DeviceTest::SetUp() {
 }
 
 void DeviceTest::TearDown() {
-    // Tests may have taken permissions away; give them back so that everything can go.
-    std::string restore = "chmod -R u+rwX '" + device_ + "' 2>/dev/null";
-    if (system(restore.c_str()) != 0) {
-        // Nothing to restore, or nothing left: removal below says what remains.
-    }
     nftw(device_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
 }
 
