@@ -31,20 +31,21 @@ std::string slurp(const std::string& path) {
 // The host log library writes a record as "TAG P MM-DD HH:MM:SS  PID  TID text" and a line
 // feed. A record's text may itself hold line feeds, so a record runs to the next header.
 void parse_log(const std::string& err, Outcome& run) {
-    static const std::regex header(
-            R"(zel_init_sku ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ )");
+    const std::regex& header = log_header();
     struct Header {
         size_t start, end;
         char priority;
     };
     std::vector<Header> headers;
-    for (size_t i = 0; i < err.size(); i = err.find('\n', i) + 1) {
+    for (size_t i = 0; i < err.size();) {
         std::smatch match;
         if (std::regex_search(err.begin() + static_cast<long>(i), err.end(), match, header,
                               std::regex_constants::match_continuous)) {
             headers.push_back({i, i + match.length(0), match.str(1)[0]});
         }
-        if (err.find('\n', i) == std::string::npos) break;
+        size_t line_end = err.find('\n', i);
+        if (line_end == std::string::npos) break;
+        i = line_end + 1;
     }
     run.stray_err = err.substr(0, headers.empty() ? err.size() : headers[0].start);
     for (size_t k = 0; k < headers.size(); k++) {
@@ -60,6 +61,12 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 }
 
 }  // namespace
+
+const std::regex& log_header() {
+    static const std::regex header(
+            R"(zel_init_sku ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ )");
+    return header;
+}
 
 void PrintTo(const LogRecord& record, std::ostream* os) {
     *os << record.priority << " \"" << testing::PrintToString(record.text) << "\"";

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ struct LogRecord {
     }
 };
 void PrintTo(const LogRecord& record, std::ostream* os);
+
+// The host log library's record header, "TAG P MM-DD HH:MM:SS  PID  TID ", with the priority
+// letter as its first group.
+const std::regex& log_header();
 
 struct Outcome {
     int status = -1;  // the exit status, or 128 + the signal that ended the command

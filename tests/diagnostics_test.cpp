@@ -10,9 +10,7 @@ namespace {
 // Standard output and standard error in one stream, with each log header shortened to its
 // priority, so that the order of printed lines and log records can be read off.
 std::string interleaved(const Outcome& run) {
-    static const std::regex header(
-            R"(zel_init_sku ([VDIWEF]) \d\d-\d\d \d\d:\d\d:\d\d +\d+ +\d+ )");
-    return std::regex_replace(run.out, header, "[$1] ");
+    return std::regex_replace(run.out, log_header(), "[$1] ");
 }
 
 }  // namespace
