@@ -17,7 +17,7 @@ constexpr char FEATURE_KEY[] = "ro.vendor.sku.enable";
 constexpr char RESET_ENABLE_KEY[] = "ro.vendor.sku.skuid.reset.enable";
 
 void refuse(const char* message) {
-    sku_report(LOG_ERROR_PRIORITY, "%s", message);
+    sku_report(ANDROID_LOG_ERROR, "%s", message);
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     }
 
     int option = parse_option(argv[1]);
-    sku_report(LOG_ERROR_PRIORITY, "Option type is: %d\n", option);
+    sku_report(ANDROID_LOG_ERROR, "Option type is: %d\n", option);
 
     if (option == OPTION_REMOVE) {
         if (is_switch_on(RESET_ENABLE_KEY)) {
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (option == OPTION_PUBLISH) {
-        sku_report_texts(LOG_ERROR_PRIORITY, "read carrierid", "read carrierid ");
+        sku_report_texts(ANDROID_LOG_ERROR, "read carrierid", "read carrierid ");
         if (sku_debug == 1) set_step("7");
         init_skuid_prop();
     }

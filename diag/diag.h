@@ -6,16 +6,13 @@
 // of a shell that ran the command by hand.
 #pragma once
 
+#include <android/log.h>
+
 // Set to 1 at the start of a run when "sys.vendor.sku.debug" reads exactly "yes"; never reset.
 extern unsigned char sku_debug;
 
-inline constexpr char LOG_TAG[] = "zel_init_sku";
 inline constexpr char DEBUG_KEY[] = "sys.vendor.sku.debug";
 inline constexpr char STEP_KEY[] = "sys.vendor.sku.step";
-
-// Android log priorities used by the command (ANDROID_LOG_DEBUG and ANDROID_LOG_ERROR).
-inline constexpr int LOG_DEBUG_PRIORITY = 3;
-inline constexpr int LOG_ERROR_PRIORITY = 6;
 
 // True when the property's whole value is exactly "yes"; anything else, unset included, is off.
 bool is_switch_on(const char* key);
@@ -23,7 +20,8 @@ bool is_switch_on(const char* key);
 // Records progress in "sys.vendor.sku.step". Callers write a marker only when the switch is on.
 void set_step(const char* marker);
 
-// With the switch on: logs the formatted message, then prints the same text.
+// With the switch on: logs the formatted message at `priority` (ANDROID_LOG_DEBUG or
+// ANDROID_LOG_ERROR), then prints the same text.
 void sku_report(int priority, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // As sku_report, but prints first and logs second (the order the reader has always used).

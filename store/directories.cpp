@@ -14,12 +14,12 @@ bool IsFolderExist(const char* path) {
     int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         close(fd);
-        sku_report(LOG_DEBUG_PRIORITY, "The carrier sku folder : %s exist.\n", path);
+        sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s exist.\n", path);
         if (sku_debug == 1) set_step("3");
         return true;
     }
     if (sku_debug == 1) set_step("2");
-    sku_report(LOG_DEBUG_PRIORITY, "The carrier sku folder : %s not exist.\n", path);
+    sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s not exist.\n", path);
     return false;
 }
 
@@ -36,7 +36,7 @@ bool make_folder(const char* path) {
 bool prepare_folder(const char* path, const char* failure_step) {
     if (IsFolderExist(path) || make_folder(path)) return true;
     if (sku_debug == 1) set_step(failure_step);
-    sku_report(LOG_DEBUG_PRIORITY, "create sku folder : %s to failed.\n", path);
+    sku_report(ANDROID_LOG_DEBUG, "create sku folder : %s to failed.\n", path);
     return false;
 }
 

@@ -38,20 +38,20 @@ void read_skuid_stream(FILE* stream, char* out) {
             size_t equals = line.find('=');
             if (equals != std::string_view::npos) value.remove_prefix(equals + 1);
             // The value runs to the end of the chunk, so it is NUL-terminated where it stands.
-            sku_report_print_first(LOG_ERROR_PRIORITY, "str_end1 is %s \n", value.data());
+            sku_report_print_first(ANDROID_LOG_ERROR, "str_end1 is %s \n", value.data());
             copy_value(out, value);
         } else if (!line.empty()) {
             copy_value(out, line);
         }
     }
-    sku_report_print_first(LOG_ERROR_PRIORITY, "prop_value is %s\n", out);
+    sku_report_print_first(ANDROID_LOG_ERROR, "prop_value is %s\n", out);
 }
 
 bool g_sku_id(char* out) {
     FILE* stream = fopen(SKUID_FILE, "re");
     if (stream == nullptr) {
         if (sku_debug == 1) set_step("8");
-        sku_report(LOG_ERROR_PRIORITY, "open sku folder %s :FAILED\n", SKUID_FILE);
+        sku_report(ANDROID_LOG_ERROR, "open sku folder %s :FAILED\n", SKUID_FILE);
         return false;
     }
     // A buffer of our own spares the stream the stat and the allocation it would make to size

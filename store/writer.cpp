@@ -51,7 +51,7 @@ bool is_store_refused() {
 bool fill_temporary(int fd, const char* identifier) {
     if (!write_all(fd, identifier, strlen(identifier))) return false;
     mode_t previous_mask = umask(0);
-    sku_report(LOG_DEBUG_PRIORITY, "open skuid fp: %d.\n", fd);
+    sku_report(ANDROID_LOG_DEBUG, "open skuid fp: %d.\n", fd);
     bool mode_set = fchmod(fd, SKU_MODE) == 0;
     umask(previous_mask);
     return mode_set && fsync(fd) == 0;
@@ -64,7 +64,7 @@ bool replace_identifier_file(int dir_fd, const char* identifier) {
     int fd = open(SKUID_TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (sku_debug == 1) set_step("14");
     if (fd < 0) {
-        sku_report(LOG_DEBUG_PRIORITY, "write skuid: %s to %s failed.\n", identifier, SKUID_FILE);
+        sku_report(ANDROID_LOG_DEBUG, "write skuid: %s to %s failed.\n", identifier, SKUID_FILE);
         return false;
     }
     bool filled = fill_temporary(fd, identifier);
@@ -95,6 +95,6 @@ bool store_unless_stored(const char* identifier) {
 
 bool w_sku_id(const char* identifier) {
     bool result = init_sku_skuid_dir() && store_unless_stored(identifier);
-    sku_report(LOG_DEBUG_PRIORITY, "write skuid: %d.\n", result ? 1 : 0);
+    sku_report(ANDROID_LOG_DEBUG, "write skuid: %d.\n", result ? 1 : 0);
     return result;
 }
