@@ -4,6 +4,7 @@
 
 #include "diag/diag.h"
 
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -29,6 +30,17 @@ namespace {
 // identifier file. The log library itself cuts records at about 4 KiB.
 constexpr size_t MESSAGE_MAX = 1024;
 
+// A run must never die of its own diagnostics: printing to a pipe whose reader has gone (or, on
+// a host, logging to one) would raise SIGPIPE and kill the run before it did its work. A failed
+// print is ignored like a failed log write. Only runs that report pay the system call; the
+// every-boot run, with the switch off, reports nothing.
+void ignore_broken_pipe() {
+    static bool ignored = false;
+    if (ignored) return;
+    signal(SIGPIPE, SIG_IGN);
+    ignored = true;
+}
+
 void log_message(int priority, const char* message) {
     __android_log_print(priority, LOG_TAG, "%s", message);
 }
@@ -45,6 +57,7 @@ void emit(int priority, bool print_first, const char* format, va_list args) {
     // The callers start and end `args`; the analyzer cannot see that through a parameter.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     vsnprintf(message, sizeof(message), format, args);
+    ignore_broken_pipe();
     if (print_first) print_message(message);
     log_message(priority, message);
     if (!print_first) print_message(message);
@@ -70,11 +83,13 @@ void sku_report_print_first(int priority, const char* format, ...) {
 
 void sku_report_texts(int priority, const char* log_text, const char* printed_line) {
     if (sku_debug != 1) return;
+    ignore_broken_pipe();
     log_message(priority, log_text);
     sku_print_line(printed_line);
 }
 
 void sku_print_line(const char* text) {
+    ignore_broken_pipe();
     puts(text);
     fflush(stdout);
 }

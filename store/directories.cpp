@@ -1,10 +1,9 @@
 // The two store directories, created on demand with mode 0755.
-#include <errno.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "diag/diag.h"
+#include "store/files.h"
 #include "store/sku_store.h"
 
 // A folder exists for the store when it can be opened as a directory: a plain file, a
@@ -25,16 +24,12 @@ bool IsFolderExist(const char* path) {
 
 namespace {
 
-// Another run may create the directory between our probe and our mkdir; that is as good as
-// having created it ourselves. A plain file or a dangling link of that name is not.
-bool make_folder(const char* path) {
-    if (mkdir(path, SKU_MODE) == 0) return true;
-    struct stat st;
-    return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
-}
+// The platform's folder that holds the store. It is never created here: its absence means /data
+// is not ready.
+constexpr char DATA_MISC_DIR[] = "/data/misc";
 
-bool prepare_folder(const char* path, const char* failure_step) {
-    if (IsFolderExist(path) || make_folder(path)) return true;
+bool prepare_folder(const char* path, const char* parent, const char* failure_step) {
+    if (IsFolderExist(path) || make_folder(path, parent)) return true;
     if (sku_debug == 1) set_step(failure_step);
     sku_report(ANDROID_LOG_DEBUG, "create sku folder : %s to failed.\n", path);
     return false;
@@ -42,8 +37,7 @@ bool prepare_folder(const char* path, const char* failure_step) {
 
 }  // namespace
 
-// /data/misc is never created: it belongs to the platform, and its absence means /data is
-// not ready.
 bool init_sku_skuid_dir() {
-    return prepare_folder(SKU_ROOT_DIR, "4") && prepare_folder(SKUID_DIR, "5");
+    return prepare_folder(SKU_ROOT_DIR, DATA_MISC_DIR, "4") &&
+           prepare_folder(SKUID_DIR, SKU_ROOT_DIR, "5");
 }

@@ -1,12 +1,14 @@
 // The identifier file's reader.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <string_view>
 
 #include <cutils/properties.h>
 
 #include "diag/diag.h"
+#include "store/files.h"
 #include "store/sku_store.h"
 
 namespace {
@@ -48,8 +50,10 @@ void read_skuid_stream(FILE* stream, char* out) {
 }
 
 bool g_sku_id(char* out) {
-    FILE* stream = fopen(SKUID_FILE, "re");
+    int fd = open_regular_file(SKUID_FILE);
+    FILE* stream = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (stream == nullptr) {
+        if (fd >= 0) close(fd);
         if (sku_debug == 1) set_step("8");
         sku_report(ANDROID_LOG_ERROR, "open sku folder %s :FAILED\n", SKUID_FILE);
         return false;

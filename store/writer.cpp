@@ -7,13 +7,13 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cutils/properties.h>
 
 #include "diag/diag.h"
+#include "store/files.h"
 #include "store/sku_store.h"
 
 namespace {
@@ -30,37 +30,42 @@ bool write_all(int fd, const char* data, size_t size) {
     return true;
 }
 
-// True when an identifier file exists (even an empty one) and no forced reset was asked for.
+// True when an identifier is stored (any entry at SKUID_FILE, even an empty file, one we may
+// not read, or something that is not a file at all) and no forced reset was asked for.
 bool is_store_refused() {
+    bool stored = false;
     char* buffer = static_cast<char*>(calloc(1, PROPERTY_VALUE_MAX));
     if (buffer == nullptr) {
-        // Go ahead as if nothing were stored.
+        // The file cannot be read without the buffer, but the entry check below still protects
+        // a stored identifier: without it, a store would replace one without the forced reset.
         sku_print_line("malloc error");
-        return false;
+    } else {
+        stored = g_sku_id(buffer);
+        free(buffer);
     }
-    bool stored = g_sku_id(buffer);
-    free(buffer);
-    // A file we may not read is still a stored identifier. The new file is renamed into place,
-    // which needs no right to the old one, so without this check it would be replaced.
-    stored = stored || access(SKUID_FILE, F_OK) == 0;
+    // The new file is renamed into place, which needs no right to the old entry, so whatever
+    // stands there counts as stored, readable or not.
+    struct stat st;
+    stored = stored || lstat(SKUID_FILE, &st) == 0;
     return stored && !is_switch_on(FORCE_RESET_KEY);
 }
 
 // Writes the whole identifier into the open temporary, gives it its mode and makes its data
-// durable.
+// durable. fchmod ignores the umask, so the mode is exactly SKU_MODE.
 bool fill_temporary(int fd, const char* identifier) {
     if (!write_all(fd, identifier, strlen(identifier))) return false;
-    mode_t previous_mask = umask(0);
     sku_report(ANDROID_LOG_DEBUG, "open skuid fp: %d.\n", fd);
-    bool mode_set = fchmod(fd, SKU_MODE) == 0;
-    umask(previous_mask);
-    return mode_set && fsync(fd) == 0;
+    return fchmod(fd, SKU_MODE) == 0 && fsync(fd) == 0;
 }
 
 // Replaces SKUID_FILE with a file holding `identifier`; on any failure, leaves it as it was.
-bool replace_identifier_file(int dir_fd, const char* identifier) {
+bool replace_identifier_file(const char* identifier) {
+    // A removal may have taken SKUID_DIR away while this store waited for the lock.
+    struct stat st;
+    bool present = stat(SKUID_DIR, &st) == 0 && S_ISDIR(st.st_mode);
+    if (!present && !make_folder(SKUID_DIR, SKU_ROOT_DIR)) return false;
     // A temporary left by a run that died mid-store would make O_EXCL fail for ever.
-    unlink(SKUID_TEMP_FILE);
+    clear_temporary();
     int fd = open(SKUID_TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (sku_debug == 1) set_step("14");
     if (fd < 0) {
@@ -74,20 +79,19 @@ bool replace_identifier_file(int dir_fd, const char* identifier) {
         unlink(SKUID_TEMP_FILE);
         return false;
     }
-    // The rename is an update of the directory, not of the file: until the directory itself is
+    // The rename is an update of the folder, not of the file: until the folder itself is
     // synced, a power cut can bring back the old entry, or none, after we reported success.
-    return fsync(dir_fd) == 0;
+    return sync_folder(SKUID_DIR);
 }
 
-// Runs the check and the replacement under an exclusive lock on SKUID_DIR, so that of two
-// stores at once the second sees what the first stored and is refused, rather than both
-// finding nothing stored and one identifier being silently lost.
+// Runs the check and the replacement under the store's lock, so that of two stores at once the
+// second sees what the first stored and is refused, rather than both finding nothing stored and
+// one identifier being silently lost.
 bool store_unless_stored(const char* identifier) {
-    int dir_fd = open(SKUID_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir_fd < 0) return false;
-    bool stored = flock(dir_fd, LOCK_EX) == 0 && !is_store_refused() &&
-                  replace_identifier_file(dir_fd, identifier);
-    close(dir_fd);  // releases the lock
+    int lock_fd = lock_store();
+    if (lock_fd < 0) return false;
+    bool stored = !is_store_refused() && replace_identifier_file(identifier);
+    close(lock_fd);  // releases the lock
     return stored;
 }
 
