@@ -16,6 +16,8 @@ TEST(ParseOption, LeadingDigitsSaturatingAtIntMax) {
             {"01", 1},
             {"1abc", 1},
             {"2 3", 2},
+            {"2147483640", 2147483640},
+            {"2147483646", 2147483646},
             {"2147483647", INT_MAX},
             {"2147483648", INT_MAX},
             {"4294967297", INT_MAX},

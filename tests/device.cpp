@@ -126,10 +126,21 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
 
     std::string out = device_ + "/stdout." + std::to_string(slot);
     std::string err = device_ + "/stderr." + std::to_string(slot);
+    std::string trace = device_ + "/trace." + std::to_string(slot);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int broken_pipe[2] = {-1, -1};
+    if (options.broken_stdout && pipe(broken_pipe) == 0) {
+        close(broken_pipe[0]);  // the reader is gone before the run starts
+        posix_spawn_file_actions_adddup2(&actions, broken_pipe[1], 1);
+        posix_spawn_file_actions_addclose(&actions, broken_pipe[1]);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
+    posix_spawn_file_actions_addopen(&actions, 3, trace.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     if (options.merged_output) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     } else {
@@ -137,11 +148,13 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
                                          0644);
     }
     // LeakSanitizer cannot work under strace; the runs that are not traced check for leaks.
+    // A preloaded library comes before AddressSanitizer's runtime, which it must be told.
     std::vector<std::string> environment;
     for (char** variable = environ; *variable != nullptr; variable++) {
         environment.push_back(*variable);
-        if (!options.wrapper.empty() && environment.back().rfind("ASAN_OPTIONS=", 0) == 0) {
-            environment.back() += ":detect_leaks=0";
+        if (environment.back().rfind("ASAN_OPTIONS=", 0) == 0) {
+            if (!options.wrapper.empty()) environment.back() += ":detect_leaks=0";
+            if (!options.preload.empty()) environment.back() += ":verify_asan_link_order=0";
         }
     }
     std::vector<char*> envp;
@@ -151,30 +164,56 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
     pid_t pid = -1;
     int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    if (broken_pipe[1] >= 0) close(broken_pipe[1]);
     EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
     return spawned == 0 ? pid : -1;
 }
 
 pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options, int slot) {
+    RunOptions effective = options;
     std::vector<std::string> command = options.wrapper;
+    if (!options.preload.empty()) {
+        // Mounted in the sandbox; under the emulator it is the emulated program's to load.
+        std::string library =
+                "/system_ext/lib64/" + options.preload.substr(options.preload.rfind('/') + 1);
+        effective.sandbox.insert(effective.sandbox.end(), {"--lib", options.preload});
+        std::string preload = "LD_PRELOAD=" + library;
+        command.insert(command.end(),
+                       {"env", *COMMAND_EMULATOR != '\0' ? "QEMU_SET_ENV=" + preload : preload});
+    }
     for (auto& word : built(ZEL_INIT_SKU)) command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
-    return spawn(command, options, slot);
+    return spawn(command, effective, slot);
 }
 
 Outcome DeviceTest::finish(pid_t pid, int slot) {
     Outcome result;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
-        result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (pid > 0) {
+        // The sandbox takes the whole run with it when it is killed (bwrap --die-with-parent).
+        int status = 0;
+        pid_t waited = 0;
+        for (int ms = 0; ms < RUN_TIMEOUT_SECONDS * 1000 && waited == 0; ms += 10) {
+            waited = waitpid(pid, &status, WNOHANG);
+            if (waited == 0) usleep(10000);
+        }
+        if (waited == 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "the run hung: killed after " << RUN_TIMEOUT_SECONDS << " s";
+        } else if (waited == pid) {
+            result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
     }
     std::string out = device_ + "/stdout." + std::to_string(slot);
     std::string err = device_ + "/stderr." + std::to_string(slot);
+    std::string trace = device_ + "/trace." + std::to_string(slot);
     result.out = slurp(out);
+    result.trace = slurp(trace);
     std::string err_text = slurp(err);
     parse_log(err_text, result);
     unlink(out.c_str());
     unlink(err.c_str());
+    unlink(trace.c_str());
     // Sanitized builds exit with this status on a finding (see the asan test preset).
     EXPECT_NE(result.status, SANITIZER_EXIT_STATUS) << err_text << result.out;
     return result;

@@ -31,19 +31,31 @@ void PrintTo(const LogRecord& record, std::ostream* os);
 const std::regex& log_header();
 
 struct Outcome {
-    int status = -1;  // the exit status, or 128 + the signal that ended the command
+    int status = -1;    // the exit status, or 128 + the signal that ended the command; -1: hung
+    std::string trace;  // what the wrapper wrote to TRACE_FD (strace -o /proc/self/fd/3)
     std::string out;
     std::vector<LogRecord> log;
     std::string stray_err;  // what standard error held besides log records
 };
 
 // How to run: sandbox options ("--uid", "1000"), words to run the command under ("strace",
-// ...), and whether standard output and standard error share one pipe (to see their order).
+// ...), whether standard output and standard error share one pipe (to see their order), whether
+// standard output is a pipe whose reader has gone, and a library of this build to preload into
+// the command.
 struct RunOptions {
     std::vector<std::string> sandbox;
     std::vector<std::string> wrapper;
     bool merged_output = false;
+    bool broken_stdout = false;
+    std::string preload;
 };
+
+// A wrapper may write a trace to this descriptor, as the file TRACE_PATH; the run's Outcome
+// holds it.
+inline const std::string TRACE_PATH = "/proc/self/fd/3";
+
+// A run that takes longer than this has hung: it is killed, and the case fails.
+inline constexpr int RUN_TIMEOUT_SECONDS = 10;
 
 class DeviceTest : public ::testing::Test {
   public:

@@ -3,6 +3,13 @@
 // rights, and other runs at the same time. Whatever happens, the stored identifier is the old
 // one or the new one, whole; "write skuid: 1." is reported only when the new one is on disk;
 // and nothing is left behind that blocks a later store.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +70,7 @@ TEST_F(Faults, StoreFaultMatrix) {
         std::vector<std::string> wrapper;
         std::optional<std::string> after;   // the identifier file afterwards
         std::optional<std::string> report;  // the last report, when the run was not killed
+        bool temporary_left = false;        // a kill left the temporary beside it
     } cases[] = {
             {"full partition, first store", std::nullopt, FULL, {}, std::nullopt, REFUSED},
             {"full partition, forced store", OLD, FULL, {}, OLD, REFUSED},
@@ -80,11 +88,11 @@ TEST_F(Faults, StoreFaultMatrix) {
              NEW,
              REFUSED},
             {"killed at open", OLD, {}, inject("openat", "signal=KILL"), OLD, std::nullopt},
-            {"killed at write", OLD, {}, inject("write", "signal=KILL"), OLD, std::nullopt},
-            {"killed at fchmod", OLD, {}, inject("fchmod", "signal=KILL"), OLD, std::nullopt},
-            {"killed at fsync", OLD, {}, inject("fsync", "signal=KILL"), OLD, std::nullopt},
-            {"killed at close", OLD, {}, inject("close", "signal=KILL"), OLD, std::nullopt},
-            {"killed at rename", OLD, {}, inject(RENAME, "signal=KILL"), OLD, std::nullopt},
+            {"killed at write", OLD, {}, inject("write", "signal=KILL"), OLD, std::nullopt, true},
+            {"killed at fchmod", OLD, {}, inject("fchmod", "signal=KILL"), OLD, std::nullopt, true},
+            {"killed at fsync", OLD, {}, inject("fsync", "signal=KILL"), OLD, std::nullopt, true},
+            {"killed at close", OLD, {}, inject("close", "signal=KILL"), OLD, std::nullopt, true},
+            {"killed at rename", OLD, {}, inject(RENAME, "signal=KILL"), OLD, std::nullopt, true},
             {"killed at folder sync",
              OLD,
              {},
@@ -96,7 +104,8 @@ TEST_F(Faults, StoreFaultMatrix) {
              {},
              inject(RENAME, "signal=KILL"),
              std::nullopt,
-             std::nullopt},
+             std::nullopt,
+             true},
             {"read-only partition", std::nullopt, {"--read-only"}, {}, std::nullopt, REFUSED},
             {"read-only partition, forced", OLD, {"--read-only"}, {}, OLD, REFUSED},
     };
@@ -122,6 +131,11 @@ TEST_F(Faults, StoreFaultMatrix) {
         if (c.after == NEW) {
             EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0755u);
         }
+        // Straight after the faulted run, before a later store tidies anything up.
+        std::vector<std::string> listing;
+        if (c.after) listing.push_back("skuid.prop");
+        if (c.temporary_left) listing.push_back("skuid.prop.tmp");
+        EXPECT_EQ(list_dir(SKUID_DIR_PATH), listing);
         if (c.sandbox == FULL) unlink(host_path("/data/filler").c_str());
         expect_later_store_succeeds();
     }
@@ -230,4 +244,202 @@ TEST_F(Faults, PublicationBesideStores) {
         EXPECT_TRUE(last == "prop_value is " + A + "\n" || last == "prop_value is " + B + "\n")
                 << last;
     }
+}
+
+// Things at the identifier's path that init must never wait on: a FIFO blocks an open until a
+// writer comes, and a device never ends. Each road finishes (the bench kills a hung run and
+// fails the case), reads nothing, and keeps what is there unless a forced store replaces it.
+TEST_F(Faults, NoHangOnWhatIsNotAFile) {
+    struct Thing {
+        const char* name;
+        void (*make)(Faults&);
+    } things[] = {
+            {"FIFO",
+             [](Faults& f) { ASSERT_EQ(mkfifo(f.host_path(SKUID_FILE_PATH).c_str(), 0644), 0); }},
+            {"link to /dev/zero", [](Faults& f) { f.symlink_at("/dev/zero", SKUID_FILE_PATH); }},
+            {"link to /dev/urandom",
+             [](Faults& f) { f.symlink_at("/dev/urandom", SKUID_FILE_PATH); }},
+    };
+    struct Road {
+        const char* name;
+        std::vector<std::string> args;
+        bool forced;
+        std::string last_report;  // "" for removal, which reports nothing
+        bool replaced;
+    } roads[] = {
+            {"publication", {"0"}, false, FILE_MISSING, false},
+            {"store", {"1", NEW}, false, REFUSED, false},
+            {"forced store", {"1", NEW}, true, STORED, true},
+            {"removal", {"2"}, false, "Option type is: 2\n", false},
+    };
+    for (const auto& thing : things) {
+        for (const auto& road : roads) {
+            SCOPED_TRACE(std::string(thing.name) + ", " + road.name);
+            renew();
+            prepare(std::nullopt);
+            set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
+            if (road.forced) set_prop("sys.vendor.sku.force.reset", "yes");
+            thing.make(*this);
+            Outcome r = run(road.args);
+            EXPECT_EQ(r.status, 0);
+            ASSERT_FALSE(r.log.empty());
+            EXPECT_EQ(r.log.back().text, road.last_report);
+            EXPECT_EQ(prop("ro.vendor.sku.skuid"), std::nullopt);
+            EXPECT_EQ(read_file(SKUID_FILE_PATH),
+                      road.replaced ? std::optional<std::string>(NEW) : std::nullopt);
+            EXPECT_TRUE(exists(SKUID_FILE_PATH));
+        }
+    }
+}
+
+// Diagnostics printed to a pipe whose reader has gone must not kill the run (SIGPIPE): it still
+// stores, and still logs.
+TEST_F(Faults, ClosedStandardOutputDoesNotKillTheRun) {
+    prepare(std::nullopt);
+    RunOptions broken;
+    broken.broken_stdout = true;
+    Outcome r = run({"1", NEW}, broken);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(read_file(SKUID_FILE_PATH), NEW);
+    ASSERT_FALSE(r.log.empty());
+    EXPECT_EQ(r.log.back().text, STORED);
+}
+
+namespace {
+
+// The folder changes and syncs of a trace (strace -f -y) that succeeded, one a line: what the
+// call did and the paths it names, as "mkdir /data/misc/sku" or "fsync /data/misc". The *at
+// calls that some architectures have instead are read as what they do.
+std::vector<std::string> changes_and_syncs(const std::string& trace) {
+    static const std::regex call(
+            R"(^(?:\d+ +)?(mkdir|mkdirat|unlink|unlinkat|rmdir|rename|renameat|renameat2|fsync)\((.*)\) += 0$)");
+    static const std::regex path(R"re("(/data[^"]*)"|<(/data[^>]*)>)re");
+    std::vector<std::string> calls;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch m;
+        if (!std::regex_match(line, m, call)) continue;
+        std::string name = m.str(1);
+        std::string arguments = m.str(2);
+        if (name == "unlinkat" && arguments.find("AT_REMOVEDIR") != std::string::npos) {
+            name = "rmdir";
+        } else if (name != "rename" && name != "fsync" && name != "rmdir" && name != "mkdir" &&
+                   name != "unlink") {
+            name = name.substr(0, name.rfind("at"));  // mkdirat, unlinkat, renameat(2)
+        }
+        std::string entry = name;
+        for (std::sregex_iterator it(arguments.begin(), arguments.end(), path), end; it != end;
+             ++it) {
+            entry += " " + ((*it)[1].matched ? (*it)[1].str() : (*it)[2].str());
+        }
+        calls.push_back(entry);
+    }
+    return calls;
+}
+
+std::vector<std::string> traced(const std::string& calls) {
+    return {"strace", "-f", "-y", "-o", TRACE_PATH, "-e", "trace=" + calls};
+}
+
+}  // namespace
+
+// What a store or a removal changes in a folder is synced there before the run ends: a new
+// folder in its parent, a renamed or removed entry in its folder. The platform's own names
+// differ by architecture, so the trace is read for the effect, not for one spelling.
+TEST_F(Faults, FolderChangesAreSynced) {
+    const std::string CALLS = "mkdir,mkdirat,unlink,unlinkat,rmdir,rename,renameat,renameat2,fsync";
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        void (*arrange)(Faults&);
+        std::vector<std::string> calls;
+    } cases[] = {
+            {"first store on an empty /data/misc",
+             {"1", NEW},
+             [](Faults&) {},
+             {"mkdir /data/misc/sku", "fsync /data/misc", "mkdir /data/misc/sku/skuid",
+              "fsync /data/misc/sku", "fsync /data/misc/sku/skuid/skuid.prop.tmp",
+              "rename /data/misc/sku/skuid/skuid.prop.tmp /data/misc/sku/skuid/skuid.prop",
+              "fsync /data/misc/sku/skuid"}},
+            {"removal",
+             {"2"},
+             [](Faults& f) { f.store_file(OLD); },
+             {"unlink /data/misc/sku/skuid/skuid.prop", "rmdir /data/misc/sku/skuid",
+              "fsync /data/misc/sku"}},
+            {"removal beside another file",
+             {"2"},
+             [](Faults& f) {
+                 f.store_file(OLD);
+                 f.write_file(SKUID_DIR_PATH + "/other", "x");
+             },
+             {"unlink /data/misc/sku/skuid/skuid.prop", "fsync /data/misc/sku/skuid"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        enable(false);
+        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
+        c.arrange(*this);
+        RunOptions options;
+        options.wrapper = traced(CALLS);
+        Outcome r = run(c.args, options);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(changes_and_syncs(r.trace), c.calls) << r.trace;
+    }
+}
+
+// A store and a removal at once, each held part-way by strace while the other starts: whichever
+// goes first, both keep their promises. A store behind a removal stores (nothing is stored any
+// more); a removal behind a store removes what the store reported stored.
+TEST_F(Faults, StoreAndRemovalAtOnce) {
+    struct Case {
+        const char* name;
+        bool store_first;
+        std::vector<std::string> held;  // the first run's wrapper
+        bool stored_after;
+    } cases[] = {
+            {"removal held at its unlink, then a store", false,
+             inject("unlink,unlinkat", "delay_exit=300000", SKUID_FILE_PATH), true},
+            {"forced store held at its rename, then a removal", true,
+             inject(RENAME, "delay_enter=300000"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        prepare(OLD);
+        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
+        if (!c.store_first) clear_prop("sys.vendor.sku.force.reset");
+        RunOptions held;
+        held.wrapper = c.held;
+        const std::vector<std::string> store = {"1", NEW};
+        const std::vector<std::string> removal = {"2"};
+        pid_t first = start(c.store_first ? store : removal, held, 0);
+        usleep(150000);
+        pid_t second = start(c.store_first ? removal : store, {}, 1);
+        Outcome first_run = finish(first, 0);
+        Outcome second_run = finish(second, 1);
+        const Outcome& store_run = c.store_first ? first_run : second_run;
+        ASSERT_FALSE(store_run.log.empty());
+        EXPECT_EQ(store_run.log.back().text, STORED);
+        EXPECT_EQ(read_file(SKUID_FILE_PATH),
+                  c.stored_after ? std::optional<std::string>(NEW) : std::nullopt);
+        EXPECT_EQ(is_dir(SKUID_DIR_PATH), c.stored_after);
+        EXPECT_EQ(list_dir(SKU_ROOT),
+                  c.stored_after ? std::vector<std::string>{"skuid"} : std::vector<std::string>{});
+    }
+}
+
+// A store never waits for ever on a lock that another run holds: after a few seconds it gives
+// up and says so.
+TEST_F(Faults, LockWaitIsBounded) {
+    prepare(std::nullopt);
+    int lock_fd = open(host_path(SKU_ROOT).c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(lock_fd, 0);
+    ASSERT_EQ(flock(lock_fd, LOCK_EX), 0);
+    Outcome r = run({"1", NEW});
+    close(lock_fd);
+    EXPECT_EQ(r.status, 0);
+    ASSERT_FALSE(r.log.empty());
+    EXPECT_EQ(r.log.back().text, REFUSED);
+    EXPECT_EQ(read_file(SKUID_FILE_PATH), std::nullopt);
 }

@@ -16,16 +16,6 @@ class Store : public DeviceTest {
     }
 };
 
-namespace {
-
-mode_t current_umask() {
-    mode_t mask = umask(0);
-    umask(mask);
-    return mask;
-}
-
-}  // namespace
-
 // Preparing the directories (option 5 does nothing else).
 TEST_F(Store, Directories) {
     const std::string ROOT_FAILED = "create sku folder : /data/misc/sku to failed.\n";
@@ -100,11 +90,24 @@ TEST_F(Store, Directories) {
     }
 }
 
-TEST_F(Store, NewDirectoriesHaveMode0755LessTheUmask) {
-    enable(false);
-    run({"5"});
-    EXPECT_EQ(mode_of(SKU_ROOT), 0755 & ~current_umask());
-    EXPECT_EQ(mode_of(SKUID_DIR_PATH), 0755 & ~current_umask());
+// The folders follow the umask, as init's services run under 077 and a shell under 022; the
+// identifier file's mode is exactly 0755 whatever the umask.
+TEST_F(Store, ModesUnderTheUmask) {
+    struct Case {
+        const char* umask;
+        mode_t folders;
+    } cases[] = {{"022", 0755}, {"077", 0700}, {"000", 0755}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.umask);
+        renew();
+        enable(false);
+        RunOptions options;
+        options.wrapper = {"sh", "-c", std::string("umask ") + c.umask + " && exec \"$@\"", "sh"};
+        run({"1", "12345"}, options);
+        EXPECT_EQ(mode_of(SKU_ROOT), c.folders);
+        EXPECT_EQ(mode_of(SKUID_DIR_PATH), c.folders);
+        EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0755u);
+    }
 }
 
 // What publication reads out of each form of identifier file. The reader takes the file in

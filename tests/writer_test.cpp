@@ -84,14 +84,92 @@ TEST_F(Writer, IdentifierStoredUnchanged) {
     }
 }
 
-// A temporary left by a store that died is cleared by the next store, not in its way.
+// What a store that died can leave at the temporary's name is cleared by the next store, not
+// in its way.
 TEST_F(Writer, LeftOverTemporaryDoesNotBlock) {
-    enable(false);
-    make_store_dirs();
-    write_file(SKUID_TEMP_PATH, "half", 0600);
-    run({"1", "12345"});
-    EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
-    EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+    struct Case {
+        const char* name;
+        void (*leave)(Writer&);
+    } cases[] = {
+            {"a half-written file", [](Writer& w) { w.write_file(SKUID_TEMP_PATH, "half", 0600); }},
+            {"an empty folder", [](Writer& w) { w.make_dir(SKUID_TEMP_PATH); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        enable(false);
+        make_store_dirs();
+        c.leave(*this);
+        run({"1", "12345"});
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), "12345");
+        EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+    }
+}
+
+// When a property value buffer cannot be allocated: a store says "malloc error" whatever the
+// switch says, and still refuses to replace a stored identifier unless forced; publication
+// says "malloc error return " only with the switch on, and publishes nothing. Neither logs it.
+TEST_F(Writer, AllocationFailure) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        bool debug;
+        std::optional<std::string> before;
+        bool forced;
+        std::optional<std::string> after;
+        std::string out_tail;  // the end of standard output
+    } cases[] = {
+            {"store, nothing stored",
+             {"1", "NEW"},
+             false,
+             std::nullopt,
+             false,
+             "NEW",
+             "malloc error\n"},
+            {"store over a stored one", {"1", "NEW"}, false, "OLD", false, "OLD", "malloc error\n"},
+            {"forced store over a stored one",
+             {"1", "NEW"},
+             false,
+             "OLD",
+             true,
+             "NEW",
+             "malloc error\n"},
+            {"store, switch on",
+             {"1", "NEW"},
+             true,
+             "OLD",
+             false,
+             "OLD",
+             "malloc error\nwrite skuid: 0.\n"},
+            {"publication, switch on",
+             {"0"},
+             true,
+             "OLD",
+             false,
+             "OLD",
+             "read carrierid \nmalloc error return \n"},
+            {"publication, switch off", {"0"}, false, "OLD", false, "OLD", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        enable(c.debug);
+        if (c.before) store_file(*c.before);
+        if (c.forced) set_prop("sys.vendor.sku.force.reset", "yes");
+        RunOptions options;
+        options.preload = FAIL_PROPERTY_BUFFER;
+        Outcome r = run(c.args, options);
+        EXPECT_EQ(r.status, 0);
+        ASSERT_GE(r.out.size(), c.out_tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - c.out_tail.size()), c.out_tail);
+        if (!c.debug) {
+            EXPECT_EQ(r.out, c.out_tail);
+        }
+        for (const auto& text : texts(r.log)) EXPECT_EQ(text.find("malloc"), std::string::npos);
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), c.after);
+        EXPECT_EQ(prop("ro.vendor.sku.skuid"), std::nullopt);
+        EXPECT_EQ(r.stray_err, "");
+    }
 }
 
 // A link planted at the identifier file's path is replaced by the new file, never followed:
