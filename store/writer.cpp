@@ -4,6 +4,7 @@
 // partition, an I/O error, a crash or a power cut. So the new identifier is written to a
 // temporary file beside SKUID_FILE, made durable, and renamed over it, the way init persists
 // its properties. Until the rename the old file is untouched; after it the new one is whole.
+#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
@@ -44,9 +45,9 @@ bool is_store_refused() {
         free(buffer);
     }
     // The new file is renamed into place, which needs no right to the old entry, so whatever
-    // stands there counts as stored, readable or not.
+    // stands there counts as stored, readable or not; so does an entry we cannot even look at.
     struct stat st;
-    stored = stored || lstat(SKUID_FILE, &st) == 0;
+    stored = stored || lstat(SKUID_FILE, &st) == 0 || errno != ENOENT;
     return stored && !is_switch_on(FORCE_RESET_KEY);
 }
 
