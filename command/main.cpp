@@ -23,8 +23,8 @@ void refuse(const char* message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (is_switch_on(DEBUG_KEY)) sku_debug = 1;
-    if (sku_debug == 1) set_step("1");
+    sku_debug = is_switch_on(DEBUG_KEY);
+    set_step("1");
 
     if (const char* refusal = option_refusal(argc, argv)) {
         refuse(refusal);
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!init_sku_skuid_dir()) {
-        if (sku_debug == 1) set_step("14");
+        set_step("14");
         refuse("make sku dir: Error\n");
         return 0;
     }
@@ -57,13 +57,13 @@ int main(int argc, char** argv) {
             refuse(refusal);
             return 0;
         }
-        if (sku_debug == 1) set_step("11");
+        set_step("11");
         w_sku_id(argv[2]);
         return 0;
     }
     if (option == OPTION_PUBLISH) {
         sku_report_texts(ANDROID_LOG_ERROR, "read carrierid", "read carrierid ");
-        if (sku_debug == 1) set_step("7");
+        set_step("7");
         init_skuid_prop();
     }
     return 0;

@@ -12,7 +12,7 @@
 #include <android/log.h>
 #include <cutils/properties.h>
 
-unsigned char sku_debug = 0;
+bool sku_debug = false;
 
 bool is_switch_on(const char* key) {
     char value[PROPERTY_VALUE_MAX] = {};
@@ -21,6 +21,7 @@ bool is_switch_on(const char* key) {
 }
 
 void set_step(const char* marker) {
+    if (!sku_debug) return;
     property_set(STEP_KEY, marker);
 }
 
@@ -66,7 +67,7 @@ void emit(int priority, bool print_first, const char* format, va_list args) {
 }  // namespace
 
 void sku_report(int priority, const char* format, ...) {
-    if (sku_debug != 1) return;
+    if (!sku_debug) return;
     va_list args;
     va_start(args, format);
     emit(priority, false, format, args);
@@ -74,7 +75,7 @@ void sku_report(int priority, const char* format, ...) {
 }
 
 void sku_report_print_first(int priority, const char* format, ...) {
-    if (sku_debug != 1) return;
+    if (!sku_debug) return;
     va_list args;
     va_start(args, format);
     emit(priority, true, format, args);
@@ -82,7 +83,7 @@ void sku_report_print_first(int priority, const char* format, ...) {
 }
 
 void sku_report_texts(int priority, const char* log_text, const char* printed_line) {
-    if (sku_debug != 1) return;
+    if (!sku_debug) return;
     ignore_broken_pipe();
     log_message(priority, log_text);
     sku_print_line(printed_line);

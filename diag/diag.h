@@ -8,8 +8,9 @@
 
 #include <android/log.h>
 
-// Set to 1 at the start of a run when "sys.vendor.sku.debug" reads exactly "yes"; never reset.
-extern unsigned char sku_debug;
+// The debug switch: set at the start of a run when "sys.vendor.sku.debug" reads exactly "yes";
+// never reset.
+extern bool sku_debug;
 
 inline constexpr char DEBUG_KEY[] = "sys.vendor.sku.debug";
 inline constexpr char STEP_KEY[] = "sys.vendor.sku.step";
@@ -17,7 +18,7 @@ inline constexpr char STEP_KEY[] = "sys.vendor.sku.step";
 // True when the property's whole value is exactly "yes"; anything else, unset included, is off.
 bool is_switch_on(const char* key);
 
-// Records progress in "sys.vendor.sku.step". Callers write a marker only when the switch is on.
+// Records progress in "sys.vendor.sku.step", when the switch is on.
 void set_step(const char* marker);
 
 // With the switch on: logs the formatted message at `priority` (ANDROID_LOG_DEBUG or

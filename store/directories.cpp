@@ -14,10 +14,10 @@ bool IsFolderExist(const char* path) {
     if (fd >= 0) {
         close(fd);
         sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s exist.\n", path);
-        if (sku_debug == 1) set_step("3");
+        set_step("3");
         return true;
     }
-    if (sku_debug == 1) set_step("2");
+    set_step("2");
     sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s not exist.\n", path);
     return false;
 }
@@ -30,7 +30,7 @@ constexpr char DATA_MISC_DIR[] = "/data/misc";
 
 bool prepare_folder(const char* path, const char* parent, const char* failure_step) {
     if (IsFolderExist(path) || make_folder(path, parent)) return true;
-    if (sku_debug == 1) set_step(failure_step);
+    set_step(failure_step);
     sku_report(ANDROID_LOG_DEBUG, "create sku folder : %s to failed.\n", path);
     return false;
 }

@@ -9,7 +9,7 @@
 bool init_skuid_prop() {
     char* value = static_cast<char*>(calloc(1, PROPERTY_VALUE_MAX));
     if (value == nullptr) {
-        if (sku_debug == 1) sku_print_line("malloc error return ");
+        if (sku_debug) sku_print_line("malloc error return ");
         return false;
     }
     bool result = g_sku_id(value);

@@ -54,7 +54,7 @@ bool g_sku_id(char* out) {
     FILE* stream = fd >= 0 ? fdopen(fd, "r") : nullptr;
     if (stream == nullptr) {
         if (fd >= 0) close(fd);
-        if (sku_debug == 1) set_step("8");
+        set_step("8");
         sku_report(ANDROID_LOG_ERROR, "open sku folder %s :FAILED\n", SKUID_FILE);
         return false;
     }
@@ -64,6 +64,6 @@ bool g_sku_id(char* out) {
     setvbuf(stream, buffer, _IOFBF, sizeof(buffer));
     read_skuid_stream(stream, out);
     fclose(stream);
-    if (sku_debug == 1) set_step("10");
+    set_step("10");
     return true;
 }

@@ -68,7 +68,7 @@ bool replace_identifier_file(const char* identifier) {
     // A temporary left by a run that died mid-store would make O_EXCL fail for ever.
     clear_temporary();
     int fd = open(SKUID_TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (sku_debug == 1) set_step("14");
+    set_step("14");
     if (fd < 0) {
         sku_report(ANDROID_LOG_DEBUG, "write skuid: %s to %s failed.\n", identifier, SKUID_FILE);
         return false;

@@ -228,8 +228,21 @@ Outcome DeviceTest::run_program(const std::vector<std::string>& command,
     return finish(spawn(command, options, 0), 0);
 }
 
+namespace {
+
+// Writes a fixture file; a fixture that cannot be written fails the test, since every check
+// after it would be checking something else.
+void write_fixture(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    file.close();
+    if (!file) ADD_FAILURE() << "cannot write the fixture " << path;
+}
+
+}  // namespace
+
 void DeviceTest::set_prop(const std::string& name, const std::string& value) {
-    std::ofstream(device_ + "/properties/" + name, std::ios::binary) << value;
+    write_fixture(device_ + "/properties/" + name, value);
 }
 
 std::optional<std::string> DeviceTest::prop(const std::string& name) const {
@@ -259,8 +272,8 @@ std::string DeviceTest::host_path(const std::string& device_path) const {
 void DeviceTest::write_file(const std::string& device_path, const std::string& content,
                             mode_t mode) {
     std::string path = host_path(device_path);
-    std::ofstream(path, std::ios::binary) << content;
-    chmod(path.c_str(), mode);
+    write_fixture(path, content);
+    if (chmod(path.c_str(), mode) != 0) ADD_FAILURE() << "cannot set the mode of " << path;
 }
 
 std::optional<std::string> DeviceTest::read_file(const std::string& device_path) const {

@@ -7,14 +7,7 @@
 
 #include "device.h"
 
-class Store : public DeviceTest {
-  protected:
-    // Both directories and an identifier file with this content.
-    void stored(const std::string& content) {
-        make_store_dirs();
-        write_file(SKUID_FILE_PATH, content, 0755);
-    }
-};
+class Store : public DeviceTest {};
 
 // Preparing the directories (option 5 does nothing else).
 TEST_F(Store, Directories) {

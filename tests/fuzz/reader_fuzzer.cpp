@@ -10,7 +10,7 @@
 #include "store/sku_store.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    sku_debug = 1;
+    sku_debug = true;
     // The reports are printed; keep them off the fuzzer's console.
     if (freopen("/dev/null", "w", stdout) == nullptr) abort();
     return 0;
