@@ -189,10 +189,26 @@ TEST_F(Faults, UnreadableIdentifierFileIsKept) {
     unprivileged.sandbox = {"--uid", "1000"};
 
     Outcome store = run({"1", NEW}, unprivileged);
+    ASSERT_FALSE(store.log.empty()) << store.stray_err;
     EXPECT_EQ(store.log.back().text, REFUSED);
     run({"2"}, unprivileged);
     EXPECT_EQ(read_file(SKUID_FILE_PATH), OLD);
     EXPECT_EQ(mode_of(SKUID_FILE_PATH), 0u);
+}
+
+// A run as another user than the owner of /data/misc (root's, on the bench) cannot make the
+// store there: the sandbox's unprivileged user really is one.
+TEST_F(Faults, UnprivilegedRunCannotWriteRootsFolders) {
+    if (geteuid() != 0) GTEST_SKIP() << "the bench's files belong to the user running it";
+    prepare(std::nullopt);
+    rmdir(host_path(SKUID_DIR_PATH).c_str());
+    rmdir(host_path(SKU_ROOT).c_str());
+    RunOptions unprivileged;
+    unprivileged.sandbox = {"--uid", "1000"};
+    Outcome r = run({"1", NEW}, unprivileged);
+    ASSERT_FALSE(r.log.empty()) << r.stray_err;
+    EXPECT_EQ(r.log.back().text, "make sku dir: Error\n");
+    EXPECT_FALSE(exists(SKU_ROOT));
 }
 
 // Of several first stores at once, exactly one wins and the others are refused, and the file
