@@ -8,6 +8,9 @@
 // relies on failed; nothing but the identifier (and, after a kill, the temporary) is left in its
 // folder; and an ordinary store afterwards succeeds and leaves nothing stray. The cases come
 // from the trace, so they grow with the code.
+#include <ctype.h>
+
+#include <iostream>
 #include <map>
 #include <regex>
 #include <set>
