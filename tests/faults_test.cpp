@@ -404,20 +404,23 @@ TEST_F(Faults, FolderChangesAreSynced) {
     }
 }
 
-// A store and a removal at once, each held part-way by strace while the other starts: whichever
-// goes first, both keep their promises. A store behind a removal stores (nothing is stored any
-// more); a removal behind a store removes what the store reported stored.
+// A store and a removal at once, the first held part-way by strace (with the store's lock) while
+// the second starts: whichever goes first, both keep their promises. A store behind a removal
+// stores (nothing is stored any more); a removal behind a store removes what the store reported
+// stored.
 TEST_F(Faults, StoreAndRemovalAtOnce) {
     struct Case {
         const char* name;
         bool store_first;
         std::vector<std::string> held;  // the first run's wrapper
+        std::string held_when;          // this path is gone (removal) or there (store) once held
         bool stored_after;
     } cases[] = {
             {"removal held at its unlink, then a store", false,
-             inject("unlink,unlinkat", "delay_exit=300000", SKUID_FILE_PATH), true},
+             inject("unlink,unlinkat", "delay_exit=1000000", SKUID_FILE_PATH), SKUID_FILE_PATH,
+             true},
             {"forced store held at its rename, then a removal", true,
-             inject(RENAME, "delay_enter=300000"), false},
+             inject(RENAME, "delay_enter=1000000"), SKUID_TEMP_PATH, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -430,7 +433,9 @@ TEST_F(Faults, StoreAndRemovalAtOnce) {
         const std::vector<std::string> store = {"1", NEW};
         const std::vector<std::string> removal = {"2"};
         pid_t first = start(c.store_first ? store : removal, held, 0);
-        usleep(150000);
+        // The second starts only once the first holds the lock, however slow its start.
+        for (int ms = 0; ms < 5000 && exists(c.held_when) != c.store_first; ms += 5) usleep(5000);
+        ASSERT_EQ(exists(c.held_when), c.store_first) << "the first run never got there";
         pid_t second = start(c.store_first ? removal : store, {}, 1);
         Outcome first_run = finish(first, 0);
         Outcome second_run = finish(second, 1);
