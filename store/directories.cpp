@@ -1,5 +1,4 @@
 // The two store directories, created on demand with mode 0755.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "diag/diag.h"
@@ -10,7 +9,7 @@
 // dangling link or a directory we may not read does not count. open(O_DIRECTORY) asks exactly
 // what opendir would, without the stat and the allocation opendir adds to every boot.
 bool IsFolderExist(const char* path) {
-    int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd = open_folder(path);
     if (fd >= 0) {
         close(fd);
         sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s exist.\n", path);

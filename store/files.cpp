@@ -14,11 +14,11 @@ namespace {
 constexpr int LOCK_WAIT_MS = 3000;
 constexpr int LOCK_POLL_MS = 10;
 
+}  // namespace
+
 int open_folder(const char* path) {
     return open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
-
-}  // namespace
 
 int open_regular_file(const char* path) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -8,6 +8,9 @@
 // opened (-1).
 int open_regular_file(const char* path);
 
+// Opens a folder, for a probe, a lock or a sync; -1 when `path` is not a folder we can open.
+int open_folder(const char* path);
+
 // Makes the folder `path` in `parent` (mode 0755 less the umask) and syncs `parent`, so that
 // the new folder survives a power cut. A folder that another run made meanwhile counts as made;
 // a file or a dangling link of that name does not.

@@ -32,7 +32,7 @@ const std::regex& log_header();
 
 struct Outcome {
     int status = -1;    // the exit status, or 128 + the signal that ended the command; -1: hung
-    std::string trace;  // what the wrapper wrote to TRACE_FD (strace -o /proc/self/fd/3)
+    std::string trace;  // what the wrapper wrote to TRACE_PATH (strace -o /proc/self/fd/3)
     std::string out;
     std::vector<LogRecord> log;
     std::string stray_err;  // what standard error held besides log records
