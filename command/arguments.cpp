@@ -3,9 +3,12 @@
 #include <limits.h>
 #include <string.h>
 
+#include <string_view>
+
 #include <cutils/properties.h>
 
 #include "diag/utf8.h"
+#include "store/sku_store.h"
 
 namespace {
 
@@ -14,6 +17,19 @@ constexpr size_t IDENTIFIER_MAX = PROPERTY_VALUE_MAX - 1;
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
+}
+
+// The reader gives a line holding SKUID_KEY back as what follows its first "=". So an identifier
+// holding the key comes back as it was stored only when it has no "="; in the key-line form
+// "ro.vendor.sku.skuid=VALUE" it comes back as VALUE, which a factory tool may rely on, unless
+// VALUE is empty. Any other would be published changed, or not at all while it still blocked
+// every later store.
+bool comes_back_from_the_file(std::string_view identifier) {
+    std::string_view key(SKUID_KEY);
+    if (identifier.find(key) == std::string_view::npos) return true;
+    size_t equals = identifier.find('=');
+    if (equals == std::string_view::npos) return true;
+    return identifier.substr(0, equals) == key && equals + 1 < identifier.size();
 }
 
 }  // namespace
@@ -46,5 +62,6 @@ const char* identifier_refusal(int argc, const char* const* argv) {
     // The property service refuses a value that is not UTF-8: such an identifier would be
     // stored and then never published.
     if (!is_utf8(identifier)) return "Second parameter was not UTF-8, error\n";
+    if (!comes_back_from_the_file(identifier)) return "Second parameter was invalid, error\n";
     return nullptr;
 }

@@ -14,6 +14,6 @@ const char* option_refusal(int argc, const char* const* argv);
 int parse_option(const char* text);
 
 // Option 1's identifier: exactly one, not empty, not the sentinel "0NULL", one that the reader
-// can give back as stored (no more than it holds, no line feed), and one that can be published
-// (UTF-8).
+// can give back as stored (no more than it holds, no line feed, the key only in the key-line
+// form "ro.vendor.sku.skuid=VALUE"), and one that can be published (UTF-8).
 const char* identifier_refusal(int argc, const char* const* argv);

@@ -32,13 +32,15 @@ namespace {
 constexpr size_t MESSAGE_MAX = 1024;
 
 // A run must never die of its own diagnostics: printing to a pipe whose reader has gone (or, on
-// a host, logging to one) would raise SIGPIPE and kill the run before it did its work. A failed
-// print is ignored like a failed log write. Only runs that report pay the system call; the
-// every-boot run, with the switch off, reports nothing.
-void ignore_broken_pipe() {
+// a host, logging to one) would raise SIGPIPE, and printing to a file past a file-size limit
+// (ulimit -f) SIGXFSZ, and either would kill the run before it did its work. A failed print is
+// ignored like a failed log write. Only runs that report pay the system calls; the every-boot
+// run, with the switch off, reports nothing.
+void ignore_output_signals() {
     static bool ignored = false;
     if (ignored) return;
     signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
     ignored = true;
 }
 
@@ -58,7 +60,7 @@ void emit(int priority, bool print_first, const char* format, va_list args) {
     // The callers start and end `args`; the analyzer cannot see that through a parameter.
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
     vsnprintf(message, sizeof(message), format, args);
-    ignore_broken_pipe();
+    ignore_output_signals();
     if (print_first) print_message(message);
     log_message(priority, message);
     if (!print_first) print_message(message);
@@ -84,13 +86,13 @@ void sku_report_print_first(int priority, const char* format, ...) {
 
 void sku_report_texts(int priority, const char* log_text, const char* printed_line) {
     if (!sku_debug) return;
-    ignore_broken_pipe();
+    ignore_output_signals();
     log_message(priority, log_text);
     sku_print_line(printed_line);
 }
 
 void sku_print_line(const char* text) {
-    ignore_broken_pipe();
+    ignore_output_signals();
     puts(text);
     fflush(stdout);
 }

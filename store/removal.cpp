@@ -8,16 +8,14 @@ bool d_skuid_dir() {
     // Under the store's lock, so that a store running at the same time is never half undone.
     int lock_fd = lock_store();
     if (lock_fd < 0) return false;
-    // Only an identifier file that can be read counts as stored; without one nothing is
-    // removed, not even an empty SKUID_DIR.
-    int fd = open_regular_file(SKUID_FILE);
-    bool stored = fd >= 0;
-    if (stored) {
-        close(fd);
-        // unlink, not remove: remove would also delete an empty folder standing at the name.
-        unlink(SKUID_FILE);
+    // Whatever stands at SKUID_FILE blocks a store as an identifier would (see the writer), so
+    // whatever stands there goes: a file we may not read, a FIFO, a socket, a link (not what it
+    // points to), an empty folder. It is never opened, so nothing there can hold the run up. A
+    // folder with something in it stays: a removal deletes no tree.
+    bool removed = remove_entry(SKUID_FILE);
+    if (removed) {
         // A temporary that a crashed store left would otherwise keep the folder.
-        clear_temporary();
+        remove_entry(SKUID_TEMP_FILE);
         // The folder goes when nothing else is in it. Either way the removal is synced: a
         // factory reset followed by a power cut must not bring the identifier back.
         if (rmdir(SKUID_DIR) == 0) {
@@ -27,5 +25,5 @@ bool d_skuid_dir() {
         }
     }
     close(lock_fd);
-    return stored;
+    return removed;
 }

@@ -6,6 +6,8 @@
 // its properties. Until the rename the old file is untouched; after it the new one is whole.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -66,8 +68,12 @@ bool replace_identifier_file(const char* identifier) {
     bool present = stat(SKUID_DIR, &st) == 0 && S_ISDIR(st.st_mode);
     if (!present && !make_folder(SKUID_DIR, SKU_ROOT_DIR)) return false;
     // A temporary left by a run that died mid-store would make O_EXCL fail for ever.
-    clear_temporary();
-    int fd = open(SKUID_TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    remove_entry(SKUID_TEMP_FILE);
+    // Under a file-size limit (ulimit -f, init's "rlimit fsize") a write past it would kill the
+    // run with SIGXFSZ; ignored, the write fails with EFBIG like any other failed write.
+    signal(SIGXFSZ, SIG_IGN);
+    int fd = keep_off_standard_streams(
+            open(SKUID_TEMP_FILE, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     set_step("14");
     if (fd < 0) {
         sku_report(ANDROID_LOG_DEBUG, "write skuid: %s to %s failed.\n", identifier, SKUID_FILE);

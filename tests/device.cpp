@@ -318,6 +318,18 @@ void DeviceTest::make_dir(const std::string& device_path, mode_t mode) {
     chmod(path.c_str(), mode);
 }
 
+RunOptions DeviceTest::as_owner() {
+    if (geteuid() == 0) {
+        static const auto give = [](const char* path, const struct stat*, int, struct FTW*) {
+            return lchown(path, OWNER_UID, OWNER_UID);
+        };
+        EXPECT_EQ(nftw(host_path("/data/misc").c_str(), give, 16, FTW_PHYS), 0);
+    }
+    RunOptions options;
+    options.sandbox = {"--uid", std::to_string(OWNER_UID)};
+    return options;
+}
+
 void DeviceTest::symlink_at(const std::string& target, const std::string& device_path) {
     ASSERT_EQ(symlink(target.c_str(), host_path(device_path).c_str()), 0);
 }

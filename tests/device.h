@@ -54,6 +54,9 @@ struct RunOptions {
 // holds it.
 inline const std::string TRACE_PATH = "/proc/self/fd/3";
 
+// The unprivileged user that as_owner() runs the command as.
+inline constexpr uid_t OWNER_UID = 1000;
+
 // A run that takes longer than this has hung: it is killed, and the case fails.
 inline constexpr int RUN_TIMEOUT_SECONDS = 10;
 
@@ -96,6 +99,11 @@ class DeviceTest : public ::testing::Test {
     std::vector<std::string> list_dir(const std::string& device_path) const;
     void make_dir(const std::string& device_path, mode_t mode = 0755);
     void symlink_at(const std::string& target, const std::string& device_path);
+
+    // Run as the command runs on a device: as the owner of its store (user system there), with
+    // no capabilities. Hands /data/misc and everything in it to OWNER_UID first, when the bench
+    // runs as root; otherwise the sandbox maps the run to the bench's own user, who owns them.
+    RunOptions as_owner();
 
     std::string device_;
 

@@ -108,6 +108,12 @@ TEST_F(Faults, StoreFaultMatrix) {
              true},
             {"read-only partition", std::nullopt, {"--read-only"}, {}, std::nullopt, REFUSED},
             {"read-only partition, forced", OLD, {"--read-only"}, {}, OLD, REFUSED},
+            {"read-only partition of a given size",
+             OLD,
+             {"--read-only", "--size", "65536"},
+             {},
+             OLD,
+             REFUSED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,8 +185,8 @@ TEST_F(Faults, IdentifierPathTakenByADirectory) {
     EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
 }
 
-// An identifier file the process may not read still counts as stored: a store leaves it, and
-// removal leaves it.
+// An identifier file the process may not read still counts as stored, and a run that may not
+// change its folder (root's, here) cannot remove it either: both leave it as it is.
 TEST_F(Faults, UnreadableIdentifierFileIsKept) {
     prepare(std::nullopt);
     set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
@@ -264,7 +270,8 @@ TEST_F(Faults, PublicationBesideStores) {
 
 // Things at the identifier's path that init must never wait on: a FIFO blocks an open until a
 // writer comes, and a device never ends. Each road finishes (the bench kills a hung run and
-// fails the case), reads nothing, and keeps what is there unless a forced store replaces it.
+// fails the case) and reads nothing; what is there stays unless a forced store replaces it or a
+// removal removes it (the link, not what it points to).
 TEST_F(Faults, NoHangOnWhatIsNotAFile) {
     struct Thing {
         const char* name;
@@ -280,13 +287,14 @@ TEST_F(Faults, NoHangOnWhatIsNotAFile) {
         const char* name;
         std::vector<std::string> args;
         bool forced;
-        std::string last_report;  // "" for removal, which reports nothing
-        bool replaced;
+        std::string last_report;
+        std::optional<std::string> stored;  // the identifier file afterwards
+        bool entry_left;                    // anything at its path afterwards
     } roads[] = {
-            {"publication", {"0"}, false, FILE_MISSING, false},
-            {"store", {"1", NEW}, false, REFUSED, false},
-            {"forced store", {"1", NEW}, true, STORED, true},
-            {"removal", {"2"}, false, "Option type is: 2\n", false},
+            {"publication", {"0"}, false, FILE_MISSING, std::nullopt, true},
+            {"store", {"1", NEW}, false, REFUSED, std::nullopt, true},
+            {"forced store", {"1", NEW}, true, STORED, NEW, true},
+            {"removal", {"2"}, false, "Option type is: 2\n", std::nullopt, false},
     };
     for (const auto& thing : things) {
         for (const auto& road : roads) {
@@ -301,9 +309,8 @@ TEST_F(Faults, NoHangOnWhatIsNotAFile) {
             ASSERT_FALSE(r.log.empty());
             EXPECT_EQ(r.log.back().text, road.last_report);
             EXPECT_EQ(prop("ro.vendor.sku.skuid"), std::nullopt);
-            EXPECT_EQ(read_file(SKUID_FILE_PATH),
-                      road.replaced ? std::optional<std::string>(NEW) : std::nullopt);
-            EXPECT_TRUE(exists(SKUID_FILE_PATH));
+            EXPECT_EQ(read_file(SKUID_FILE_PATH), road.stored);
+            EXPECT_EQ(exists(SKUID_FILE_PATH), road.entry_left);
         }
     }
 }
@@ -450,17 +457,87 @@ TEST_F(Faults, StoreAndRemovalAtOnce) {
     }
 }
 
-// A store never waits for ever on a lock that another run holds: after a few seconds it gives
-// up and says so.
+// A store or a removal never waits for ever on a lock that another run holds: after a few
+// seconds it gives up, and changes nothing. A store says so ("write skuid: 0.") and leaves the
+// marker of its last folder probe, 3; a removal says nothing, as always.
 TEST_F(Faults, LockWaitIsBounded) {
-    prepare(std::nullopt);
-    int lock_fd = open(host_path(SKU_ROOT).c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(lock_fd, 0);
-    ASSERT_EQ(flock(lock_fd, LOCK_EX), 0);
-    Outcome r = run({"1", NEW});
-    close(lock_fd);
-    EXPECT_EQ(r.status, 0);
-    ASSERT_FALSE(r.log.empty());
-    EXPECT_EQ(r.log.back().text, REFUSED);
-    EXPECT_EQ(read_file(SKUID_FILE_PATH), std::nullopt);
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::optional<std::string> before;
+        std::string last_report;
+    } cases[] = {
+            {"store", {"1", NEW}, std::nullopt, REFUSED},
+            {"forced store", {"1", NEW}, OLD, REFUSED},
+            {"removal", {"2"}, OLD, "Option type is: 2\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        prepare(c.before);
+        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
+        int lock_fd = open(host_path(SKU_ROOT).c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(lock_fd, 0);
+        ASSERT_EQ(flock(lock_fd, LOCK_EX), 0);
+        Outcome r = run(c.args);
+        close(lock_fd);
+        EXPECT_EQ(r.status, 0);
+        ASSERT_FALSE(r.log.empty());
+        EXPECT_EQ(r.log.back().text, c.last_report);
+        EXPECT_EQ(prop("sys.vendor.sku.step"), "3");
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), c.before);
+        EXPECT_TRUE(is_dir(SKUID_DIR_PATH));
+    }
+}
+
+// init and a host shell may start the command with standard input, output or error closed. The
+// store's files must never take those descriptors: the debug lines printed to standard output,
+// or a host log record written to standard error, would land in the stored identifier.
+TEST_F(Faults, ClosedStandardDescriptors) {
+    for (const char* closed : {"<&- >&-", ">&- 2>&-", "<&- >&- 2>&-", "<&- 2>&-"}) {
+        SCOPED_TRACE(closed);
+        renew();
+        prepare(std::nullopt);
+        RunOptions options;
+        options.wrapper = {"sh", "-c", std::string("exec \"$@\" ") + closed, "sh"};
+        EXPECT_EQ(run({"1", NEW}, options).status, 0);
+        EXPECT_EQ(read_file(SKUID_FILE_PATH), NEW);
+        EXPECT_EQ(run({"0"}, options).status, 0);
+        EXPECT_EQ(prop("ro.vendor.sku.skuid"), NEW);
+        EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+    }
+}
+
+// Under a file-size limit (ulimit -f, or init's "rlimit fsize"), a write past it fails with
+// EFBIG. The store must take that as the write failure it is, not die of SIGXFSZ, and a write
+// cut short by the limit must never leave a shortened identifier stored.
+TEST_F(Faults, FileSizeLimit) {
+    struct Case {
+        const char* name;
+        const char* limit;
+        std::optional<std::string> before;  // stored before (then the store is forced)
+    } cases[] = {
+            {"no room at all, first store", "0", std::nullopt},
+            {"room for part of it, forced store", "5", OLD},
+    };
+    for (const auto& c : cases) {
+        for (bool debug : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (debug ? ", switch on" : ", switch off"));
+            renew();
+            prepare(c.before);
+            if (!debug) clear_prop("sys.vendor.sku.debug");
+            RunOptions limited;
+            limited.wrapper = {"prlimit", std::string("--fsize=") + c.limit, "--"};
+            Outcome r = run({"1", NEW}, limited);
+            EXPECT_EQ(r.status, 0);
+            EXPECT_EQ(read_file(SKUID_FILE_PATH), c.before);
+            if (!debug) {
+                EXPECT_EQ(r.out, "");
+            }
+            EXPECT_EQ(list_dir(SKUID_DIR_PATH), c.before ? std::vector<std::string>{"skuid.prop"}
+                                                         : std::vector<std::string>{});
+            enable();
+            expect_later_store_succeeds();
+        }
+    }
 }

@@ -169,6 +169,46 @@ TEST_F(FrontEnd, OptionIsTheLeadingDigitsAndExtraWordsAreIgnored) {
     }
 }
 
+// An accepted identifier comes back from the identifier file unchanged, or, for the key-line
+// form "ro.vendor.sku.skuid=VALUE", as VALUE. One that would come back otherwise, or as nothing
+// (which would also block every later store), is refused as invalid.
+TEST_F(FrontEnd, IdentifiersHoldingTheKey) {
+    const std::string KEY = "ro.vendor.sku.skuid";
+    struct Case {
+        std::string identifier;
+        std::optional<std::string> published;  // nullopt: refused
+    } cases[] = {
+            {KEY + "=abc", "abc"},
+            {KEY + "=a=b", "a=b"},
+            {KEY + "=" + KEY, KEY},
+            {KEY, KEY},
+            {KEY + " tail", KEY + " tail"},
+            {KEY + "=", std::nullopt},
+            {"a=" + KEY, std::nullopt},
+            {"x " + KEY + " = y", std::nullopt},
+            {"x=" + KEY + "=y", std::nullopt},
+            {KEY + " =y", std::nullopt},
+            {" " + KEY + "=y", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.identifier);
+        renew();
+        enable();
+        Outcome stored = run({"1", c.identifier});
+        ASSERT_FALSE(stored.log.empty());
+        reboot();
+        run({"0"});
+        if (c.published) {
+            EXPECT_EQ(stored.log.back().text, "write skuid: 1.\n");
+            EXPECT_EQ(read_file(SKUID_FILE_PATH), c.identifier);
+        } else {
+            EXPECT_EQ(stored.log.back(), E("Second parameter was invalid, error\n"));
+            EXPECT_FALSE(exists(SKUID_FILE_PATH));
+        }
+        EXPECT_EQ(prop("ro.vendor.sku.skuid"), c.published);
+    }
+}
+
 // Removal ignores extra words too, once resetting is enabled.
 TEST_F(FrontEnd, RemovalIgnoresExtraWords) {
     enable(false);

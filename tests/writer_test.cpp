@@ -69,7 +69,7 @@ TEST_F(Writer, IdentifierStoredUnchanged) {
             {"12 34", "12 34"},
             {"a=b", "a=b"},
             {" lead and trail ", " lead and trail "},
-            {"x=ro.vendor.sku.skuid=y", "ro.vendor.sku.skuid=y"},
+            {"ro.vendor.sku.skuid=y", "y"},
             {"ro.vendor.sku.skuid", "ro.vendor.sku.skuid"},
             {"0null", "0null"},
     };

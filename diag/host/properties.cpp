@@ -7,6 +7,7 @@
 #include <cutils/properties.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -61,6 +62,16 @@ int set_once(int fd, const char* path, std::string_view text) {
     return placed ? 0 : -1;
 }
 
+// A device's property service writes its values in init, out of reach of the caller's
+// file-size limit. Here the caller writes them: under a limit (ulimit -f), a set must fail as a
+// refused set does, not kill the caller with SIGXFSZ.
+void ignore_file_size_limit() {
+    static bool ignored = false;
+    if (ignored) return;
+    signal(SIGXFSZ, SIG_IGN);
+    ignored = true;
+}
+
 }  // namespace
 
 int property_get(const char* key, char* value, const char* default_value) {
@@ -84,6 +95,7 @@ int property_get(const char* key, char* value, const char* default_value) {
 }
 
 int property_set(const char* key, const char* value) {
+    ignore_file_size_limit();
     std::string_view name(key);
     std::string_view text(value);
     bool read_only = name.rfind(READ_ONLY_PREFIX, 0) == 0;

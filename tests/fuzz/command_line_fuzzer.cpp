@@ -1,14 +1,24 @@
 // Arbitrary argument vectors (NUL-separated words) through the command line's checks, with the
-// invariants that the store relies on.
+// promises the store relies on:
+// - the option is the leading digits' value, saturated at INT_MAX rather than wrapped;
+// - an accepted identifier comes back from the identifier file, read by the real reader, as it
+//   was stored, or, in the key-line form "ro.vendor.sku.skuid=VALUE", as VALUE, and never as
+//   nothing.
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <cutils/properties.h>
+
 #include "command/arguments.h"
+#include "store/sku_store.h"
 
 namespace {
 
@@ -20,6 +30,21 @@ long long reference_option(const char* text) {
         if (value > INT_MAX) return INT_MAX;
     }
     return value;
+}
+
+// What publication would read back after `identifier` was stored.
+std::string read_back(const std::string& identifier) {
+    int fd = memfd_create("skuid", 0);
+    if (fd < 0) abort();
+    if (write(fd, identifier.data(), identifier.size()) !=
+        static_cast<ssize_t>(identifier.size())) {
+        abort();
+    }
+    lseek(fd, 0, SEEK_SET);
+    char out[PROPERTY_VALUE_MAX] = {};
+    read_skuid_content(fd, identifier.size(), out);
+    close(fd);
+    return out;
 }
 
 }  // namespace
@@ -46,12 +71,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (option < 0 || option != reference_option(argv[1])) abort();
     if (option != OPTION_STORE || identifier_refusal(argc, argv.data()) != nullptr) return 0;
 
-    // An accepted identifier is one the reader can give back exactly.
-    const char* identifier = argv[2];
-    size_t length = strlen(identifier);
-    if (argc != 3 || length == 0 || length > 91 || strchr(identifier, '\n') != nullptr ||
-        strcmp(identifier, "0NULL") == 0) {
-        abort();
-    }
+    const std::string identifier = argv[2];
+    if (argc != 3 || identifier == "0NULL") abort();
+    const std::string key_line = std::string(SKUID_KEY) + "=";
+    std::string published = read_back(identifier);
+    bool as_stored = published == identifier;
+    bool as_key_value = identifier.compare(0, key_line.size(), key_line) == 0 &&
+                        published == identifier.substr(key_line.size());
+    if (published.empty() || !(as_stored || as_key_value)) abort();
     return 0;
 }
