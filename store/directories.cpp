@@ -1,6 +1,4 @@
 // The two store directories, created on demand with mode 0755.
-#include <unistd.h>
-
 #include "diag/diag.h"
 #include "store/files.h"
 #include "store/sku_store.h"
@@ -9,9 +7,8 @@
 // dangling link or a directory we may not read does not count. open(O_DIRECTORY) asks exactly
 // what opendir would, without the stat and the allocation opendir adds to every boot.
 bool IsFolderExist(const char* path) {
-    int fd = open_folder(path);
-    if (fd >= 0) {
-        close(fd);
+    bool exists = open_folder(path).ok();  // closed at once
+    if (exists) {
         sku_report(ANDROID_LOG_DEBUG, "The carrier sku folder : %s exist.\n", path);
         set_step("3");
         return true;

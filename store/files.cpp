@@ -9,6 +9,8 @@
 
 #include "store/sku_store.h"
 
+using android::base::unique_fd;
+
 namespace {
 
 constexpr int LOCK_WAIT_MS = 3000;
@@ -22,9 +24,10 @@ constexpr int LOCK_POLL_MS = 10;
 // it is the temporary. So a descriptor that lands on one of them is moved above them, and every
 // closed one is given /dev/null for the rest of the run, so that no later open lands there
 // either. On a normal start the three are open and this costs nothing.
-int keep_off_standard_streams(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+unique_fd open_store_file(const char* path, int flags, mode_t mode) {
+    int fd = open(path, flags | O_CLOEXEC, mode);
+    if (fd < 0 || fd > STDERR_FILENO) return unique_fd(fd);
+    unique_fd moved(fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
     close(fd);
     int null_fd;
     while ((null_fd = open("/dev/null", O_RDWR)) >= 0 && null_fd <= STDERR_FILENO) {
@@ -33,18 +36,14 @@ int keep_off_standard_streams(int fd) {
     return moved;
 }
 
-int open_folder(const char* path) {
-    return keep_off_standard_streams(open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+unique_fd open_folder(const char* path) {
+    return open_store_file(path, O_RDONLY | O_DIRECTORY);
 }
 
-int open_regular_file(const char* path, off_t* size) {
-    int fd = keep_off_standard_streams(open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd < 0) return -1;
+unique_fd open_regular_file(const char* path, off_t* size) {
+    unique_fd fd = open_store_file(path, O_RDONLY | O_NONBLOCK);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
+    if (!fd.ok() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return unique_fd();
     *size = st.st_size;
     return fd;
 }
@@ -66,11 +65,8 @@ bool make_folder(const char* path, const char* parent) {
 }
 
 bool sync_folder(const char* path) {
-    int fd = open_folder(path);
-    if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
+    unique_fd fd = open_folder(path);
+    return fd.ok() && fsync(fd.get()) == 0;
 }
 
 bool remove_entry(const char* path) {
@@ -78,15 +74,14 @@ bool remove_entry(const char* path) {
     return unlink(path) == 0 || (errno == EISDIR && rmdir(path) == 0);
 }
 
-int lock_store() {
-    int fd = open_folder(SKU_ROOT_DIR);
-    if (fd < 0) return -1;
+unique_fd lock_store() {
+    unique_fd fd = open_folder(SKU_ROOT_DIR);
+    if (!fd.ok()) return fd;
     for (int waited = 0; waited <= LOCK_WAIT_MS; waited += LOCK_POLL_MS) {
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+        if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) return fd;
         if (errno != EWOULDBLOCK) break;
         struct timespec pause = {0, LOCK_POLL_MS * 1000000L};
         nanosleep(&pause, nullptr);
     }
-    close(fd);
-    return -1;
+    return unique_fd();
 }

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include <android-base/unique_fd.h>
 #include <cutils/properties.h>
 
 #include "diag/diag.h"
@@ -100,20 +101,17 @@ void read_skuid_content(int fd, size_t size, char* out) {
 
 bool g_sku_id(char* out) {
     off_t size = 0;
-    int fd = open_regular_file(SKUID_FILE, &size);
+    android::base::unique_fd fd = open_regular_file(SKUID_FILE, &size);
     // No store writes more than an identifier, so a file past the bound is not one: init waits
     // for publication on every boot, and reading gigabytes would hold the boot up.
-    if (fd >= 0 && size > static_cast<off_t>(SKUID_FILE_MAX)) {
-        close(fd);
-        fd = -1;
-    }
-    if (fd < 0) {
+    if (fd.ok() && size > static_cast<off_t>(SKUID_FILE_MAX)) fd.reset();
+    if (!fd.ok()) {
         set_step("8");
         sku_report(ANDROID_LOG_ERROR, "open sku folder %s :FAILED\n", SKUID_FILE);
         return false;
     }
-    read_skuid_content(fd, static_cast<size_t>(size), out);
-    close(fd);
+    read_skuid_content(fd.get(), static_cast<size_t>(size), out);
+    fd.reset();
     set_step("10");
     return true;
 }

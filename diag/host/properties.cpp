@@ -2,25 +2,34 @@
 //
 // It keeps the rules of the device's property service, so that what runs on a host would not
 // fail on a device: names are checked before they become paths, long values are for "ro."
-// properties only, values are UTF-8, "ro." properties are write-once, and a reader never sees
-// half of a value.
+// properties only, values are UTF-8, an "ro." property is set once, and a reader sees a value
+// whole or not at all. Whatever it finds in the folder, it never hangs.
 #include <cutils/properties.h>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <string_view>
 
+#include <android-base/unique_fd.h>
+
 #include "diag/utf8.h"
+
+using android::base::unique_fd;
 
 namespace {
 
 constexpr std::string_view READ_ONLY_PREFIX = "ro.";
+
+// Where a set writes the new value before renaming it into place. Sets hold the folder's lock,
+// so one name serves them all, and a set killed part-way leaves only this, for the next set to
+// reuse. No property has this name: names never start with a dot.
+constexpr char TEMPORARY_NAME[] = ".set";
 
 // Letters, digits and "@_.-", with no empty segment between dots. Checking this first also
 // keeps a name from leaving the folder ("..", "/").
@@ -40,28 +49,6 @@ bool make_path(char* path, size_t size, const char* name) {
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
-bool write_all(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Sets a "ro." property from an unnamed file open in the folder: once filled, it is linked
-// into place, which fails if the property already has a value. This costs four system calls, a
-// named temporary six, and publication runs on every boot.
-int set_once(int fd, const char* path, std::string_view text) {
-    char name[32];
-    snprintf(name, sizeof(name), "/proc/self/fd/%d", fd);
-    bool placed = write_all(fd, text.data(), text.size()) &&
-                  linkat(AT_FDCWD, name, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
-    close(fd);
-    return placed ? 0 : -1;
-}
-
 // A device's property service writes its values in init, out of reach of the caller's
 // file-size limit. Here the caller writes them: under a limit (ulimit -f), a set must fail as a
 // refused set does, not kill the caller with SIGXFSZ.
@@ -78,11 +65,12 @@ int property_get(const char* key, char* value, const char* default_value) {
     size_t length = 0;
     char path[256];
     if (is_legal_name(key) && make_path(path, sizeof(path), key)) {
-        int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0) {
-            ssize_t n = read(fd, value, PROPERTY_VALUE_MAX - 1);
+        // Only a regular file holds a value: a FIFO left in the folder would block the read.
+        unique_fd fd(open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (fd.ok() && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ssize_t n = read(fd.get(), value, PROPERTY_VALUE_MAX - 1);
             length = n > 0 ? static_cast<size_t>(n) : 0;
-            close(fd);
         }
     }
     // As on a device, an empty value is no value: the default stands in for it.
@@ -95,34 +83,37 @@ int property_get(const char* key, char* value, const char* default_value) {
 }
 
 int property_set(const char* key, const char* value) {
-    ignore_file_size_limit();
     std::string_view name(key);
     std::string_view text(value);
     bool read_only = name.rfind(READ_ONLY_PREFIX, 0) == 0;
     if (!is_legal_name(name)) return -1;
     if (text.size() >= PROPERTY_VALUE_MAX && !read_only) return -1;
     if (!is_utf8(text)) return -1;
-
     char path[256];
     char temporary[256];
-    if (!make_path(path, sizeof(path), key)) return -1;
-    if (read_only) {
-        int fd = open(PROPERTY_DIR, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
-        if (fd >= 0) return set_once(fd, path, text);
-        // The file system has no unnamed files: use a named temporary, as for the others.
+    if (!make_path(path, sizeof(path), key) ||
+        !make_path(temporary, sizeof(temporary), TEMPORARY_NAME)) {
+        return -1;
     }
-    if (!make_path(temporary, sizeof(temporary), ".set.XXXXXX")) return -1;
-    int fd = mkstemp(temporary);
-    if (fd < 0) return -1;
-    bool written = write_all(fd, text.data(), text.size()) && fchmod(fd, 0644) == 0;
-    written = close(fd) == 0 && written;
+    ignore_file_size_limit();
 
-    // The new value appears whole or not at all: a "ro." property is linked into place, which
-    // fails if it already has a value, and any other property is renamed over the old value.
-    bool placed = false;
-    if (written) {
-        placed = read_only ? link(temporary, path) == 0 : rename(temporary, path) == 0;
-    }
-    unlink(temporary);
+    // One set at a time, even from runs at once: the lock guards the shared temporary.
+    unique_fd folder(open(PROPERTY_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.ok() || flock(folder.get(), LOCK_EX) != 0) return -1;
+    // The value is written to the temporary whole (a short write, on a full disk or past a
+    // file-size limit, fails the set) and renamed into place, so that a reader sees the old
+    // value or the new one. Readable by all, as a device's properties are.
+    unique_fd fd(open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                      0644));
+    bool written = fd.ok() && fchmod(fd.get(), 0644) == 0 &&
+                   write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    fd.reset();
+    // An "ro." property already set keeps its value: RENAME_NOREPLACE refuses to replace it.
+    unsigned int once = read_only ? RENAME_NOREPLACE : 0;
+    bool placed = written && renameat2(AT_FDCWD, temporary, AT_FDCWD, path, once) == 0;
+    if (!placed) unlink(temporary);
+    // Released before the folder is closed, so that if either call fails the other still frees
+    // the lock: a lock left held would stop every later set of the run.
+    flock(folder.get(), LOCK_UN);
     return placed ? 0 : -1;
 }

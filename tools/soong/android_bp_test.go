@@ -39,6 +39,12 @@ cc_library {
     vendor_available: true,
     recovery_available: true,
 }
+
+cc_library_headers {
+    name: "libbase_headers",
+    vendor_available: true,
+    recovery_available: true,
+}
 `
 
 const (
