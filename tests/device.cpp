@@ -113,8 +113,7 @@ void DeviceTest::store_file(const std::string& content) {
     write_file(SKUID_FILE_PATH, content, 0755);
 }
 
-pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOptions& options,
-                        int slot) {
+Started DeviceTest::spawn(const std::vector<std::string>& command, const RunOptions& options) {
     std::vector<std::string> words = {SANDBOX};
     words.insert(words.end(), options.sandbox.begin(), options.sandbox.end());
     words.push_back(device_);
@@ -124,9 +123,11 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    std::string out = device_ + "/stdout." + std::to_string(slot);
-    std::string err = device_ + "/stderr." + std::to_string(slot);
-    std::string trace = device_ + "/trace." + std::to_string(slot);
+    Started run;
+    std::string number = std::to_string(runs_++);
+    run.out = device_ + "/stdout." + number;
+    run.err = device_ + "/stderr." + number;
+    run.trace = device_ + "/trace." + number;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -136,15 +137,18 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
         posix_spawn_file_actions_adddup2(&actions, broken_pipe[1], 1);
         posix_spawn_file_actions_addclose(&actions, broken_pipe[1]);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 1, run.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     }
-    posix_spawn_file_actions_addopen(&actions, 3, trace.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    bool traced = std::find(command.begin(), command.end(), TRACE_PATH) != command.end();
+    if (traced) {
+        posix_spawn_file_actions_addopen(&actions, 3, run.trace.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     if (options.merged_output) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     } else {
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+        posix_spawn_file_actions_addopen(&actions, 2, run.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
     }
     // LeakSanitizer cannot work under strace; the runs that are not traced check for leaks.
@@ -161,15 +165,15 @@ pid_t DeviceTest::spawn(const std::vector<std::string>& command, const RunOption
     for (auto& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
 
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    int spawned = posix_spawn(&run.pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (broken_pipe[1] >= 0) close(broken_pipe[1]);
     EXPECT_EQ(spawned, 0) << "cannot start " << argv[0];
-    return spawned == 0 ? pid : -1;
+    if (spawned != 0) run.pid = -1;
+    return run;
 }
 
-pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options, int slot) {
+Started DeviceTest::start(const std::vector<std::string>& args, const RunOptions& options) {
     RunOptions effective = options;
     std::vector<std::string> command = options.wrapper;
     if (!options.preload.empty()) {
@@ -183,49 +187,47 @@ pid_t DeviceTest::start(const std::vector<std::string>& args, const RunOptions& 
     }
     for (auto& word : built(ZEL_INIT_SKU)) command.push_back(word);
     command.insert(command.end(), args.begin(), args.end());
-    return spawn(command, effective, slot);
+    return spawn(command, effective);
 }
 
-Outcome DeviceTest::finish(pid_t pid, int slot) {
+Outcome DeviceTest::finish(const Started& run) {
     Outcome result;
-    if (pid > 0) {
+    if (run.pid > 0) {
         // The sandbox takes the whole run with it when it is killed (bwrap --die-with-parent).
         int status = 0;
         pid_t waited = 0;
         for (int ms = 0; ms < RUN_TIMEOUT_SECONDS * 1000 && waited == 0; ms += 10) {
-            waited = waitpid(pid, &status, WNOHANG);
+            waited = waitpid(run.pid, &status, WNOHANG);
             if (waited == 0) usleep(10000);
         }
         if (waited == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
+            kill(run.pid, SIGKILL);
+            waitpid(run.pid, &status, 0);
+            result.hung = true;
             ADD_FAILURE() << "the run hung: killed after " << RUN_TIMEOUT_SECONDS << " s";
-        } else if (waited == pid) {
+        } else if (waited == run.pid) {
             result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         }
     }
-    std::string out = device_ + "/stdout." + std::to_string(slot);
-    std::string err = device_ + "/stderr." + std::to_string(slot);
-    std::string trace = device_ + "/trace." + std::to_string(slot);
-    result.out = slurp(out);
-    result.trace = slurp(trace);
-    std::string err_text = slurp(err);
+    result.out = slurp(run.out);
+    result.trace = slurp(run.trace);
+    std::string err_text = slurp(run.err);
     parse_log(err_text, result);
-    unlink(out.c_str());
-    unlink(err.c_str());
-    unlink(trace.c_str());
+    unlink(run.out.c_str());
+    unlink(run.err.c_str());
+    unlink(run.trace.c_str());
     // Sanitized builds exit with this status on a finding (see the asan test preset).
     EXPECT_NE(result.status, SANITIZER_EXIT_STATUS) << err_text << result.out;
     return result;
 }
 
 Outcome DeviceTest::run(const std::vector<std::string>& args, const RunOptions& options) {
-    return finish(start(args, options, 0), 0);
+    return finish(start(args, options));
 }
 
 Outcome DeviceTest::run_program(const std::vector<std::string>& command,
                                 const RunOptions& options) {
-    return finish(spawn(command, options, 0), 0);
+    return finish(spawn(command, options));
 }
 
 namespace {

@@ -31,7 +31,9 @@ void PrintTo(const LogRecord& record, std::ostream* os);
 const std::regex& log_header();
 
 struct Outcome {
-    int status = -1;    // the exit status, or 128 + the signal that ended the command; -1: hung
+    int status = -1;    // the exit status, or 128 + the signal that ended the command; -1 when
+                        // it could not be started or hung
+    bool hung = false;  // it was still running after RUN_TIMEOUT_SECONDS, and was killed
     std::string trace;  // what the wrapper wrote to TRACE_PATH (strace -o /proc/self/fd/3)
     std::string out;
     std::vector<LogRecord> log;
@@ -51,8 +53,15 @@ struct RunOptions {
 };
 
 // A wrapper may write a trace to this descriptor, as the file TRACE_PATH; the run's Outcome
-// holds it.
+// holds it. Only a run whose wrapper names it gets the descriptor: any other run starts with
+// 0, 1 and 2 alone, as on a device.
 inline const std::string TRACE_PATH = "/proc/self/fd/3";
+
+// A run started and not waited for yet, and where its output goes.
+struct Started {
+    pid_t pid = -1;
+    std::string out, err, trace;
+};
 
 // The unprivileged user that as_owner() runs the command as.
 inline constexpr uid_t OWNER_UID = 1000;
@@ -73,9 +82,9 @@ class DeviceTest : public ::testing::Test {
 
     // Runs the built command with these arguments.
     Outcome run(const std::vector<std::string>& args, const RunOptions& options = {});
-    // Starts a run without waiting for it; finish() waits and collects it.
-    pid_t start(const std::vector<std::string>& args, const RunOptions& options, int slot);
-    Outcome finish(pid_t pid, int slot);
+    // Starts a run without waiting for it, beside others; finish() waits for it and collects it.
+    Started start(const std::vector<std::string>& args, const RunOptions& options = {});
+    Outcome finish(const Started& run);
     // Runs any program (a helper, a shell) in the same sandbox. A program of this build must
     // be named through built(), which runs it under the target's emulator where there is one.
     Outcome run_program(const std::vector<std::string>& command, const RunOptions& options = {});
@@ -108,7 +117,8 @@ class DeviceTest : public ::testing::Test {
     std::string device_;
 
   private:
-    pid_t spawn(const std::vector<std::string>& command, const RunOptions& options, int slot);
+    Started spawn(const std::vector<std::string>& command, const RunOptions& options);
+    int runs_ = 0;  // numbers each run's output files
 };
 
 // Paths of the store, spelled out here so that a wrong constant in the command shows.

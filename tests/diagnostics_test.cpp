@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "device.h"
+#include "strace.h"
 
 namespace {
 
@@ -43,6 +44,54 @@ TEST_F(Diagnostics, PairOrderAndTexts) {
               "[E] prop_value is 12345\n\n\n");
     EXPECT_EQ(prop("ro.vendor.sku.skuid"), "12345\n");
     EXPECT_EQ(prop("sys.vendor.sku.step"), "10");
+}
+
+// Every marker a road writes, in order, seen as the values the property store is handed (a
+// published identifier among them): a marker that a later one overwrites shows nowhere else.
+TEST_F(Diagnostics, MarkersOfEachRoadInOrder) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        void (*arrange)(Diagnostics&);
+        std::vector<std::string> written;
+    } cases[] = {
+            {"refused argument", {"x"}, [](Diagnostics&) {}, {"1"}},
+            {"first store",
+             {"1", "12345"},
+             [](Diagnostics&) {},
+             {"1", "2", "2", "11", "3", "3", "8", "14"}},
+            {"root cannot be made",
+             {"0"},
+             [](Diagnostics& d) { d.write_file(SKU_ROOT, "x"); },
+             {"1", "2", "4", "14"}},
+            {"identifier folder cannot be made",
+             {"0"},
+             [](Diagnostics& d) {
+                 d.make_dir(SKU_ROOT);
+                 d.write_file(SKUID_DIR_PATH, "x");
+             },
+             {"1", "3", "2", "5", "14"}},
+            {"publication",
+             {"0"},
+             [](Diagnostics& d) { d.store_file("12345"); },
+             {"1", "3", "3", "7", "10", "12345"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        renew();
+        enable();
+        c.arrange(*this);
+        RunOptions options;
+        options.wrapper = traced("write", "/dev/__properties__/.set");
+        Outcome r = run(c.args, options);
+        std::vector<std::string> written;
+        for (const auto& call : parse_trace(r.trace)) {
+            if (call.name == "write" && call.arguments.size() > 1) {
+                written.push_back(call.arguments[1].strings.at(0));
+            }
+        }
+        EXPECT_EQ(written, c.written);
+    }
 }
 
 // The marker left in "sys.vendor.sku.step" by each road: the last one written on it.

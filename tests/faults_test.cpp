@@ -8,34 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
-#include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "device.h"
-
-namespace {
-
-const std::string OLD = "OLD-IDENTIFIER";
-const std::string NEW = "NEW-IDENTIFIER";
-const std::string STORED = "write skuid: 1.\n";
-const std::string REFUSED = "write skuid: 0.\n";
-// rename(2) is renameat(2) on AArch64, and qemu may make either of them renameat2(2).
-const std::string RENAME = "rename,renameat,renameat2";
-
-// strace, run inside the sandbox, making one of the store's system calls (a comma-separated
-// set of names) on `path` fail with `action` ("error=EIO", "signal=KILL").
-std::vector<std::string> inject(const std::string& syscall, const std::string& action,
-                                const std::string& path = SKUID_TEMP_PATH) {
-    return {"strace", "-f",
-            "-o",     "/dev/null",
-            "-P",     path,
-            "-e",     "trace=" + syscall,
-            "-e",     "inject=" + syscall + ":" + action};
-}
-
-}  // namespace
+#include "strace.h"
 
 class Faults : public DeviceTest {
   public:
@@ -49,15 +27,6 @@ class Faults : public DeviceTest {
             set_prop("sys.vendor.sku.force.reset", "yes");
         }
     }
-
-    // After any fault, an ordinary forced store must succeed and leave nothing else behind.
-    void expect_later_store_succeeds() {
-        set_prop("sys.vendor.sku.force.reset", "yes");
-        Outcome later = run({"1", "LATER"});
-        EXPECT_EQ(later.log.back().text, STORED);
-        EXPECT_EQ(read_file(SKUID_FILE_PATH), "LATER");
-        EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
-    }
 };
 
 TEST_F(Faults, StoreFaultMatrix) {
@@ -65,55 +34,98 @@ TEST_F(Faults, StoreFaultMatrix) {
     const std::vector<std::string> FULL = {"--size", "65536"};
     struct Case {
         const char* name;
-        std::optional<std::string> before;  // stored before (then the store is forced)
-        std::vector<std::string> sandbox;
-        std::vector<std::string> wrapper;
-        std::optional<std::string> after;   // the identifier file afterwards
-        std::optional<std::string> report;  // the last report, when the run was not killed
-        bool temporary_left = false;        // a kill left the temporary beside it
+        std::optional<std::string> before = {};  // stored before (then the store is forced)
+        std::vector<std::string> sandbox = {};
+        std::vector<std::string> wrapper = {};
+        std::optional<std::string> after = {};   // the identifier file afterwards
+        std::optional<std::string> report = {};  // the last report; none: the fault kills the run
+        bool temporary_left = false;             // a kill left the temporary beside it
     } cases[] = {
-            {"full partition, first store", std::nullopt, FULL, {}, std::nullopt, REFUSED},
-            {"full partition, forced store", OLD, FULL, {}, OLD, REFUSED},
-            {"write fails", std::nullopt, {}, inject("write", "error=EIO"), std::nullopt, REFUSED},
-            {"write fails, forced", OLD, {}, inject("write", "error=ENOSPC"), OLD, REFUSED},
-            {"mode cannot be set", OLD, {}, inject("fchmod", "error=EPERM"), OLD, REFUSED},
-            {"fsync fails", OLD, {}, inject("fsync", "error=EIO"), OLD, REFUSED},
-            {"close fails", OLD, {}, inject("close", "error=EIO"), OLD, REFUSED},
-            {"rename fails", OLD, {}, inject(RENAME, "error=EIO"), OLD, REFUSED},
+            {.name = "full partition, first store", .sandbox = FULL, .report = REFUSED},
+            {.name = "full partition, forced store",
+             .before = OLD,
+             .sandbox = FULL,
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "write fails", .wrapper = inject("write", "error=EIO"), .report = REFUSED},
+            {.name = "write fails, forced",
+             .before = OLD,
+             .wrapper = inject("write", "error=ENOSPC"),
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "mode cannot be set",
+             .before = OLD,
+             .wrapper = inject("fchmod", "error=EPERM"),
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "fsync fails",
+             .before = OLD,
+             .wrapper = inject("fsync", "error=EIO"),
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "close fails",
+             .before = OLD,
+             .wrapper = inject("close", "error=EIO"),
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "rename fails",
+             .before = OLD,
+             .wrapper = inject(RENAME, "error=EIO"),
+             .after = OLD,
+             .report = REFUSED},
             // The new file is in place but may not survive a power cut: not reported stored.
-            {"folder sync fails",
-             OLD,
-             {},
-             inject("fsync", "error=EIO", SKUID_DIR_PATH),
-             NEW,
-             REFUSED},
-            {"killed at open", OLD, {}, inject("openat", "signal=KILL"), OLD, std::nullopt},
-            {"killed at write", OLD, {}, inject("write", "signal=KILL"), OLD, std::nullopt, true},
-            {"killed at fchmod", OLD, {}, inject("fchmod", "signal=KILL"), OLD, std::nullopt, true},
-            {"killed at fsync", OLD, {}, inject("fsync", "signal=KILL"), OLD, std::nullopt, true},
-            {"killed at close", OLD, {}, inject("close", "signal=KILL"), OLD, std::nullopt, true},
-            {"killed at rename", OLD, {}, inject(RENAME, "signal=KILL"), OLD, std::nullopt, true},
-            {"killed at folder sync",
-             OLD,
-             {},
-             inject("fsync", "signal=KILL", SKUID_DIR_PATH),
-             NEW,
-             std::nullopt},
-            {"killed at first store's rename",
-             std::nullopt,
-             {},
-             inject(RENAME, "signal=KILL"),
-             std::nullopt,
-             std::nullopt,
-             true},
-            {"read-only partition", std::nullopt, {"--read-only"}, {}, std::nullopt, REFUSED},
-            {"read-only partition, forced", OLD, {"--read-only"}, {}, OLD, REFUSED},
-            {"read-only partition of a given size",
-             OLD,
-             {"--read-only", "--size", "65536"},
-             {},
-             OLD,
-             REFUSED},
+            {.name = "folder sync fails",
+             .before = OLD,
+             .wrapper = inject("fsync", "error=EIO", SKUID_DIR_PATH),
+             .after = NEW,
+             .report = REFUSED},
+            {.name = "killed at open",
+             .before = OLD,
+             .wrapper = inject("openat", "signal=KILL"),
+             .after = OLD},
+            {.name = "killed at write",
+             .before = OLD,
+             .wrapper = inject("write", "signal=KILL"),
+             .after = OLD,
+             .temporary_left = true},
+            {.name = "killed at fchmod",
+             .before = OLD,
+             .wrapper = inject("fchmod", "signal=KILL"),
+             .after = OLD,
+             .temporary_left = true},
+            {.name = "killed at fsync",
+             .before = OLD,
+             .wrapper = inject("fsync", "signal=KILL"),
+             .after = OLD,
+             .temporary_left = true},
+            {.name = "killed at close",
+             .before = OLD,
+             .wrapper = inject("close", "signal=KILL"),
+             .after = OLD,
+             .temporary_left = true},
+            {.name = "killed at rename",
+             .before = OLD,
+             .wrapper = inject(RENAME, "signal=KILL"),
+             .after = OLD,
+             .temporary_left = true},
+            {.name = "killed at folder sync",
+             .before = OLD,
+             .wrapper = inject("fsync", "signal=KILL", SKUID_DIR_PATH),
+             .after = NEW},
+            {.name = "killed at first store's rename",
+             .wrapper = inject(RENAME, "signal=KILL"),
+             .temporary_left = true},
+            {.name = "read-only partition", .sandbox = {"--read-only"}, .report = REFUSED},
+            {.name = "read-only partition, forced",
+             .before = OLD,
+             .sandbox = {"--read-only"},
+             .after = OLD,
+             .report = REFUSED},
+            {.name = "read-only partition of a given size",
+             .before = OLD,
+             .sandbox = {"--read-only", "--size", "65536"},
+             .after = OLD,
+             .report = REFUSED},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -143,7 +155,7 @@ TEST_F(Faults, StoreFaultMatrix) {
         if (c.temporary_left) listing.push_back("skuid.prop.tmp");
         EXPECT_EQ(list_dir(SKUID_DIR_PATH), listing);
         if (c.sandbox == FULL) unlink(host_path("/data/filler").c_str());
-        expect_later_store_succeeds();
+        expect_later_store_succeeds(*this);
     }
 }
 
@@ -165,7 +177,7 @@ TEST_F(Faults, ReadOnlyPartitionReportsTheFailedOpen) {
 TEST_F(Faults, FolderMadeByAnotherRunBetweenProbeAndMkdir) {
     prepare(std::nullopt);
     RunOptions race;
-    race.wrapper = inject("openat", "error=ENOENT:when=1", SKUID_DIR_PATH);
+    race.wrapper = inject("openat", "error=ENOENT", SKUID_DIR_PATH, 1);
     Outcome r = run({"1", NEW}, race);
     ASSERT_GE(r.log.size(), 3u);
     EXPECT_EQ(r.log[1].text, DIR_MISSING) << "the probe did not miss";
@@ -229,13 +241,12 @@ TEST_F(Faults, ConcurrentFirstStores) {
         // the runs overlap where, without the lock, they would all go on to store.
         RunOptions slow;
         slow.wrapper = inject("unlink,unlinkat", "delay_enter=200000");
-        std::vector<pid_t> pids;
-        for (int i = 0; i < RUNS; i++) {
-            pids.push_back(start({"1", "ID-" + std::to_string(i)}, slow, i));
-        }
+        std::vector<Started> runs;
+        for (int i = 0; i < RUNS; i++)
+            runs.push_back(start({"1", "ID-" + std::to_string(i)}, slow));
         std::vector<std::string> winners;
         for (int i = 0; i < RUNS; i++) {
-            Outcome r = finish(pids[i], i);
+            Outcome r = finish(runs[i]);
             ASSERT_FALSE(r.log.empty());
             if (r.log.back().text == STORED) winners.push_back("ID-" + std::to_string(i));
         }
@@ -257,10 +268,10 @@ TEST_F(Faults, PublicationBesideStores) {
     RunOptions slow_publish;
     slow_publish.wrapper = inject("openat", "delay_exit=50000", SKUID_FILE_PATH);
     for (int i = 0; i < ROUNDS; i++) {
-        pid_t store = start({"1", i % 2 ? A : B}, slow_store, 0);
-        pid_t publish = start({"0"}, slow_publish, 1);
-        finish(store, 0);
-        Outcome published = finish(publish, 1);
+        Started store = start({"1", i % 2 ? A : B}, slow_store);
+        Started publish = start({"0"}, slow_publish);
+        finish(store);
+        Outcome published = finish(publish);
         ASSERT_FALSE(published.log.empty());
         std::string last = published.log.back().text;
         EXPECT_TRUE(last == "prop_value is " + A + "\n" || last == "prop_value is " + B + "\n")
@@ -286,15 +297,22 @@ TEST_F(Faults, NoHangOnWhatIsNotAFile) {
     struct Road {
         const char* name;
         std::vector<std::string> args;
-        bool forced;
-        std::string last_report;
-        std::optional<std::string> stored;  // the identifier file afterwards
-        bool entry_left;                    // anything at its path afterwards
+        bool forced = false;
+        std::string last_report = {};
+        std::optional<std::string> stored = {};  // the identifier file afterwards
+        bool entry_left = true;                  // anything at its path afterwards
     } roads[] = {
-            {"publication", {"0"}, false, FILE_MISSING, std::nullopt, true},
-            {"store", {"1", NEW}, false, REFUSED, std::nullopt, true},
-            {"forced store", {"1", NEW}, true, STORED, NEW, true},
-            {"removal", {"2"}, false, "Option type is: 2\n", std::nullopt, false},
+            {.name = "publication", .args = {"0"}, .last_report = FILE_MISSING},
+            {.name = "store", .args = {"1", NEW}, .last_report = REFUSED},
+            {.name = "forced store",
+             .args = {"1", NEW},
+             .forced = true,
+             .last_report = STORED,
+             .stored = NEW},
+            {.name = "removal",
+             .args = {"2"},
+             .last_report = "Option type is: 2\n",
+             .entry_left = false},
     };
     for (const auto& thing : things) {
         for (const auto& road : roads) {
@@ -330,38 +348,31 @@ TEST_F(Faults, ClosedStandardOutputDoesNotKillTheRun) {
 
 namespace {
 
-// The folder changes and syncs of a trace (strace -f -y) that succeeded, one a line: what the
-// call did and the paths it names, as "mkdir /data/misc/sku" or "fsync /data/misc". The *at
-// calls that some architectures have instead are read as what they do.
+// The folder changes and syncs of a trace that succeeded, one a line: what the call did and the
+// paths on /data it names, as "mkdir /data/misc/sku" or "fsync /data/misc". The *at calls that
+// some architectures have instead are read as what they do.
 std::vector<std::string> changes_and_syncs(const std::string& trace) {
-    static const std::regex call(
-            R"(^(?:\d+ +)?(mkdir|mkdirat|unlink|unlinkat|rmdir|rename|renameat|renameat2|fsync)\((.*)\) += 0$)");
-    static const std::regex path(R"re("(/data[^"]*)"|<(/data[^>]*)>)re");
+    static const std::map<std::string, std::string> EFFECTS = {
+            {"mkdir", "mkdir"},     {"mkdirat", "mkdir"},    {"unlink", "unlink"},
+            {"unlinkat", "unlink"}, {"rmdir", "rmdir"},      {"rename", "rename"},
+            {"renameat", "rename"}, {"renameat2", "rename"}, {"fsync", "fsync"},
+    };
     std::vector<std::string> calls;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, call)) continue;
-        std::string name = m.str(1);
-        std::string arguments = m.str(2);
-        if (name == "unlinkat" && arguments.find("AT_REMOVEDIR") != std::string::npos) {
-            name = "rmdir";
-        } else if (name != "rename" && name != "fsync" && name != "rmdir" && name != "mkdir" &&
-                   name != "unlink") {
-            name = name.substr(0, name.rfind("at"));  // mkdirat, unlinkat, renameat(2)
+    for (const auto& call : parse_trace(trace)) {
+        auto effect = EFFECTS.find(call.name);
+        if (effect == EFFECTS.end() || !call.succeeded()) continue;
+        std::string entry = effect->second;
+        if (call.name == "unlinkat" && call.line.find("AT_REMOVEDIR") != std::string::npos) {
+            entry = "rmdir";
         }
-        std::string entry = name;
-        for (std::sregex_iterator it(arguments.begin(), arguments.end(), path), end; it != end;
-             ++it) {
-            entry += " " + ((*it)[1].matched ? (*it)[1].str() : (*it)[2].str());
+        for (const auto& argument : call.arguments) {
+            for (const auto& path : argument.paths()) {
+                if (is_within(path, "/data")) entry += " " + path;
+            }
         }
         calls.push_back(entry);
     }
     return calls;
-}
-
-std::vector<std::string> traced(const std::string& calls) {
-    return {"strace", "-f", "-y", "-o", TRACE_PATH, "-e", "trace=" + calls};
 }
 
 }  // namespace
@@ -418,16 +429,19 @@ TEST_F(Faults, FolderChangesAreSynced) {
 TEST_F(Faults, StoreAndRemovalAtOnce) {
     struct Case {
         const char* name;
-        bool store_first;
-        std::vector<std::string> held;  // the first run's wrapper
-        std::string held_when;          // this path is gone (removal) or there (store) once held
-        bool stored_after;
+        bool store_first = false;
+        std::vector<std::string> held = {};  // the first run's wrapper
+        std::string held_when = {};  // this path is gone (removal) or there (store) once held
+        bool stored_after = false;
     } cases[] = {
-            {"removal held at its unlink, then a store", false,
-             inject("unlink,unlinkat", "delay_exit=1000000", SKUID_FILE_PATH), SKUID_FILE_PATH,
-             true},
-            {"forced store held at its rename, then a removal", true,
-             inject(RENAME, "delay_enter=1000000"), SKUID_TEMP_PATH, false},
+            {.name = "removal held at its unlink, then a store",
+             .held = inject("unlink,unlinkat", "delay_exit=1000000", SKUID_FILE_PATH),
+             .held_when = SKUID_FILE_PATH,
+             .stored_after = true},
+            {.name = "forced store held at its rename, then a removal",
+             .store_first = true,
+             .held = inject(RENAME, "delay_enter=1000000"),
+             .held_when = SKUID_TEMP_PATH},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -439,13 +453,13 @@ TEST_F(Faults, StoreAndRemovalAtOnce) {
         held.wrapper = c.held;
         const std::vector<std::string> store = {"1", NEW};
         const std::vector<std::string> removal = {"2"};
-        pid_t first = start(c.store_first ? store : removal, held, 0);
+        Started first = start(c.store_first ? store : removal, held);
         // The second starts only once the first holds the lock, however slow its start.
         for (int ms = 0; ms < 5000 && exists(c.held_when) != c.store_first; ms += 5) usleep(5000);
         ASSERT_EQ(exists(c.held_when), c.store_first) << "the first run never got there";
-        pid_t second = start(c.store_first ? removal : store, {}, 1);
-        Outcome first_run = finish(first, 0);
-        Outcome second_run = finish(second, 1);
+        Started second = start(c.store_first ? removal : store);
+        Outcome first_run = finish(first);
+        Outcome second_run = finish(second);
         const Outcome& store_run = c.store_first ? first_run : second_run;
         ASSERT_FALSE(store_run.log.empty());
         EXPECT_EQ(store_run.log.back().text, STORED);
@@ -488,6 +502,35 @@ TEST_F(Faults, LockWaitIsBounded) {
         EXPECT_EQ(read_file(SKUID_FILE_PATH), c.before);
         EXPECT_TRUE(is_dir(SKUID_DIR_PATH));
     }
+}
+
+// A lock that fails for a reason other than another run holding it can never be had: it is not
+// waited for, and the store gives up at once.
+TEST_F(Faults, BrokenLockIsNotWaitedFor) {
+    prepare(std::nullopt);
+    RunOptions options;
+    options.wrapper = inject("flock", "error=ENOLCK", SKU_ROOT);
+    Outcome r = run({"1", NEW}, options);
+    ASSERT_FALSE(r.log.empty());
+    EXPECT_EQ(r.log.back().text, REFUSED);
+    size_t attempts = 0;
+    for (const auto& call : parse_trace(r.trace)) attempts += call.name == "flock";
+    EXPECT_EQ(attempts, 1u);
+}
+
+// A read error part-way through the identifier file ends it as its end would: the lines read
+// whole stand, and the line it cut short is not published.
+TEST_F(Faults, ReadErrorPartWayThroughTheFile) {
+    prepare(std::nullopt);
+    // The reader takes 4 KiB a read: the last line straddles the first read's end.
+    std::string lines = "GOOD\n";
+    while (lines.size() < 4090) lines += "y\n";
+    write_file(SKUID_FILE_PATH, lines + "CUT-SHORT-LINE\n");
+    RunOptions options;
+    options.wrapper = inject("read", "error=EIO", SKUID_FILE_PATH, 2);
+    Outcome r = run({"0"}, options);
+    EXPECT_EQ(prop("ro.vendor.sku.skuid"), "y\n");
+    EXPECT_EQ(r.status, 0);
 }
 
 // init and a host shell may start the command with standard input, output or error closed. The
@@ -537,7 +580,7 @@ TEST_F(Faults, FileSizeLimit) {
             EXPECT_EQ(list_dir(SKUID_DIR_PATH), c.before ? std::vector<std::string>{"skuid.prop"}
                                                          : std::vector<std::string>{});
             enable();
-            expect_later_store_succeeds();
+            expect_later_store_succeeds(*this);
         }
     }
 }

@@ -28,6 +28,7 @@
 
 #include "device.h"
 #include "diag/utf8.h"
+#include "strace.h"
 
 namespace {
 
@@ -410,12 +411,7 @@ struct FaultedRun : Step {
             args = {"2"};
         }
         RunOptions options;
-        options.wrapper = {
-                "strace", "-f",
-                "-o",     "/dev/null",
-                "-P",     path,
-                "-e",     "trace=" + calls,
-                "-e",     "inject=" + calls + ":" + action + ":when=" + std::to_string(when)};
+        options.wrapper = inject(calls, action, path, when);
         Outcome r = d.run(args, options);
         RC_ASSERT(r.status == 0 || (killing() && r.status == 128 + 9));
         Entry on_disk = d.entry();

@@ -28,13 +28,10 @@
 #include <vector>
 
 #include "device.h"
-#include "trace.h"
+#include "strace.h"
 
 namespace {
 
-const std::string OLD = "OLD-IDENTIFIER";
-const std::string NEW = "NEW-IDENTIFIER";
-const std::string STORED = "write skuid: 1.\n";
 const std::string LATER = "LATER";
 const std::string DATA = "/data";
 
@@ -43,7 +40,7 @@ const std::string DATA = "/data";
 // ways the model does not know: they are traced so that they fail the test rather than go
 // unseen. '?' lets an architecture lack a name.
 const char TRACED_CALLS[] =
-        "trace=?open,?openat,?openat2,?creat,?mkdir,?mkdirat,?rename,?renameat,?renameat2,"
+        "?open,?openat,?openat2,?creat,?mkdir,?mkdirat,?rename,?renameat,?renameat2,"
         "?unlink,?unlinkat,?rmdir,?write,?pwrite64,?writev,?pwritev,?pwritev2,?fchmod,"
         "?fchmodat,?chmod,?fsync,?fdatasync,?exit_group,?link,?linkat,?symlink,?symlinkat,"
         "?truncate,?ftruncate,?fallocate,?mknod,?mknodat";
@@ -546,11 +543,12 @@ std::vector<Violation> power_cut_violations(const std::vector<Operation>& ops, c
 struct Road {
     const char* name;
     std::vector<std::string> args;
-    std::optional<std::string> stored;  // stored before the run
-    bool forced;
-    bool promise_reported;  // the promise is "write skuid: 1." on standard output; else the exit
-    Outcomes before_promise;
-    Outcomes after_promise;
+    std::optional<std::string> stored = {};  // stored before the run
+    bool forced = false;
+    bool promise_reported = false;  // the promise is "write skuid: 1." on standard output; else
+                                    // the exit
+    Outcomes before_promise = {};
+    Outcomes after_promise = {};
 };
 
 void PrintTo(const Road& road, std::ostream* os) {
@@ -558,17 +556,33 @@ void PrintTo(const Road& road, std::ostream* os) {
 }
 
 const Road ROADS[] = {
-        {"first store on an empty /data/misc",
-         {"1", NEW},
-         std::nullopt,
-         false,
-         true,
-         {std::nullopt, NEW},
-         {NEW}},
-        {"forced store", {"1", NEW}, OLD, true, true, {OLD, NEW}, {NEW}},
-        {"refused store", {"1", NEW}, OLD, false, false, {OLD}, {OLD}},
-        {"publication", {"0"}, OLD, false, false, {OLD}, {OLD}},
-        {"removal", {"2"}, OLD, false, false, {OLD, std::nullopt}, {std::nullopt}},
+        {.name = "first store on an empty /data/misc",
+         .args = {"1", NEW},
+         .promise_reported = true,
+         .before_promise = {std::nullopt, NEW},
+         .after_promise = {NEW}},
+        {.name = "forced store",
+         .args = {"1", NEW},
+         .stored = OLD,
+         .forced = true,
+         .promise_reported = true,
+         .before_promise = {OLD, NEW},
+         .after_promise = {NEW}},
+        {.name = "refused store",
+         .args = {"1", NEW},
+         .stored = OLD,
+         .before_promise = {OLD},
+         .after_promise = {OLD}},
+        {.name = "publication",
+         .args = {"0"},
+         .stored = OLD,
+         .before_promise = {OLD},
+         .after_promise = {OLD}},
+        {.name = "removal",
+         .args = {"2"},
+         .stored = OLD,
+         .before_promise = {OLD, std::nullopt},
+         .after_promise = {std::nullopt}},
 };
 const Road& FORCED_STORE = ROADS[1];
 
@@ -614,10 +628,9 @@ class PowerCut : public DeviceTest {
         if (road.stored) store_file(*road.stored);
         Recording recording;
         read_disk(DATA, &recording.initial);
-        RunOptions traced;
-        traced.wrapper = {"strace", "-f", "-y",       "-xx", "-s",
-                          "4096",   "-o", TRACE_PATH, "-e",  TRACED_CALLS};
-        Outcome run_outcome = run(road.args, traced);
+        RunOptions options;
+        options.wrapper = traced(TRACED_CALLS);
+        Outcome run_outcome = run(road.args, options);
         EXPECT_EQ(run_outcome.status, 0);
         recording.calls = parse_trace(run_outcome.trace);
         return recording;

@@ -1,8 +1,9 @@
 // The host property store keeps the device's rules, so that what passes on a host would pass
 // on a device.
-#include <string>
+#include <sys/stat.h>
 
-#include "command/arguments.h"
+#include <string>
+#include <vector>
 
 #include "device.h"
 
@@ -80,41 +81,28 @@ TEST_F(HostProperties, GetGivesAtMost91BytesOrTheDefault) {
     EXPECT_EQ(get("../properties/sys.set"), "4:null");
 }
 
-// The property service refuses a value that is not UTF-8, so the front end refuses such an
-// identifier rather than store one that could never be published: the two must draw the line
-// in the same place, at each edge of the encoding.
-TEST_F(HostProperties, FrontEndAndPropertyStoreAgreeOnUtf8) {
-    struct Case {
-        const char* name;
-        std::string text;
-        bool valid;
-    } cases[] = {
-            {"ASCII", "abc", true},
-            {"last two-byte form, U+07FF", "\xdf\xbf", true},
-            {"first three-byte form, U+0800", "\xe0\xa0\x80", true},
-            {"last before the surrogates, U+D7FF", "\xed\x9f\xbf", true},
-            {"first after the surrogates, U+E000", "\xee\x80\x80", true},
-            {"first four-byte form, U+10000", "\xf0\x90\x80\x80", true},
-            {"last code point, U+10FFFF", "\xf4\x8f\xbf\xbf", true},
-            {"overlong two-byte", "\xc1\xbf", false},
-            {"overlong three-byte", "\xe0\x9f\xbf", false},
-            {"overlong four-byte", "\xf0\x8f\xbf\xbf", false},
-            {"first surrogate", "\xed\xa0\x80", false},
-            {"last surrogate", "\xed\xbf\xbf", false},
-            {"above U+10FFFF", "\xf4\x90\x80\x80", false},
-            {"five-byte lead", "\xf8\x88\x80\x80\x80", false},
-            {"cut short at the end", "ab\xe2\x82", false},
-            {"cut short before ASCII", "\xe2\x82z", false},
-            {"stray continuation byte", "a\x80", false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const char* argv[] = {"zel_init_sku", "1", c.text.c_str(), nullptr};
-        const char* refusal = identifier_refusal(3, argv);
-        EXPECT_EQ(refusal == nullptr, c.valid) << (refusal ? refusal : "accepted");
-        if (!c.valid) {
-            EXPECT_STREQ(refusal, "Second parameter was not UTF-8, error\n");
-        }
-        EXPECT_EQ(set("sys.utf8", c.text), c.valid ? "0" : "-1");
-    }
+// Whatever stands in the property folder, a run never hangs on it, and a set killed part-way
+// leaves only the one temporary that the next set reuses.
+TEST_F(HostProperties, NoHangAndNoStrays) {
+    ASSERT_EQ(mkfifo((device_ + "/properties/sys.fifo").c_str(), 0644), 0);
+    EXPECT_EQ(get("sys.fifo"), "4:null");
+
+    ASSERT_EQ(mkfifo((device_ + "/properties/.set").c_str(), 0644), 0);
+    EXPECT_EQ(set("sys.x", "first"), "-1") << "a FIFO at the temporary's name";
+    EXPECT_EQ(set("sys.x", "second"), "0") << "the failed set cleared it";
+    EXPECT_EQ(prop("sys.x"), "second");
+
+    RunOptions killed;
+    killed.wrapper = {"strace", "-f",
+                      "-o",     "/dev/null",
+                      "-e",     "trace=write",
+                      "-e",     "inject=write:signal=KILL:when=1",
+                      "-P",     "/dev/__properties__/.set"};
+    std::vector<std::string> command = killed.wrapper;
+    for (const auto& word : built(PROPERTY_PROBE)) command.push_back(word);
+    command.insert(command.end(), {"set", "ro.y", "value"});
+    EXPECT_EQ(run_program(command).status, 128 + 9);
+    EXPECT_EQ(prop("ro.y"), std::nullopt);
+    EXPECT_EQ(set("ro.y", "value"), "0");
+    EXPECT_EQ(list_dir("/properties"), (std::vector<std::string>{"ro.y", "sys.fifo", "sys.x"}));
 }

@@ -11,7 +11,16 @@
 
 #include "device.h"
 
-class Store : public DeviceTest {};
+class Store : public DeviceTest {
+  public:
+    // A fresh device with the debug switch on, resetting enabled and both store folders.
+    void renew_for_removal() {
+        renew();
+        enable();
+        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
+        make_store_dirs();
+    }
+};
 
 // Preparing the directories (option 5 does nothing else).
 TEST_F(Store, Directories) {
@@ -19,67 +28,62 @@ TEST_F(Store, Directories) {
     const std::string DIR_FAILED = "create sku folder : /data/misc/sku/skuid to failed.\n";
     const LogRecord DIR_ERROR = {'E', "make sku dir: Error\n"};
     const LogRecord OPTION = {'E', "Option type is: 5\n"};
+    const std::vector<LogRecord> MISSING_MADE = {{'D', ROOT_MISSING}, {'D', DIR_MISSING}, OPTION};
+    const std::vector<LogRecord> ROOT_NOT_MADE = {
+            {'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR};
+    const std::vector<LogRecord> DIR_NOT_MADE = {
+            {'D', ROOT_EXISTS}, {'D', DIR_MISSING}, {'D', DIR_FAILED}, DIR_ERROR};
     struct Case {
         const char* name;
-        void (*arrange)(Store&);
-        std::vector<LogRecord> log;
-        bool prepared;
+        std::vector<std::string> folders = {};  // made first, in order
+        std::string file = {};                  // a plain file here
+        std::string link = {};                  // a link here, to link_target
+        std::string link_target = {};
+        bool no_data_misc = false;
+        std::vector<LogRecord> log = {};
+        bool prepared = false;
     } cases[] = {
-            {"both present",
-             [](Store& s) { s.make_store_dirs(); },
-             {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
-             true},
-            {"neither present",
-             [](Store&) {},
-             {{'D', ROOT_MISSING}, {'D', DIR_MISSING}, OPTION},
-             true},
-            {"root is a plain file",
-             [](Store& s) { s.write_file(SKU_ROOT, "x"); },
-             {{'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR},
-             false},
-            {"identifier folder is a plain file",
-             [](Store& s) {
-                 s.make_dir(SKU_ROOT);
-                 s.write_file(SKUID_DIR_PATH, "x");
-             },
-             {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, {'D', DIR_FAILED}, DIR_ERROR},
-             false},
-            {"no /data/misc",
-             [](Store& s) { rmdir(s.host_path("/data/misc").c_str()); },
-             {{'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR},
-             false},
-            {"root is a link to a folder",
-             [](Store& s) {
-                 s.make_dir("/data/misc/elsewhere");
-                 s.symlink_at("elsewhere", SKU_ROOT);
-             },
-             {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, OPTION},
-             true},
-            {"identifier folder is a link to a folder",
-             [](Store& s) {
-                 s.make_dir(SKU_ROOT);
-                 s.make_dir("/data/misc/elsewhere");
-                 s.symlink_at("../elsewhere", SKUID_DIR_PATH);
-             },
-             {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
-             true},
-            {"identifier folder is a dangling link",
-             [](Store& s) {
-                 s.make_dir(SKU_ROOT);
-                 s.symlink_at("nowhere", SKUID_DIR_PATH);
-             },
-             {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, {'D', DIR_FAILED}, DIR_ERROR},
-             false},
-            {"root is a dangling link",
-             [](Store& s) { s.symlink_at("nowhere", SKU_ROOT); },
-             {{'D', ROOT_MISSING}, {'D', ROOT_FAILED}, DIR_ERROR},
-             false},
+            {.name = "both present",
+             .folders = {SKU_ROOT, SKUID_DIR_PATH},
+             .log = {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
+             .prepared = true},
+            {.name = "neither present", .log = MISSING_MADE, .prepared = true},
+            {.name = "root is a plain file", .file = SKU_ROOT, .log = ROOT_NOT_MADE},
+            {.name = "identifier folder is a plain file",
+             .folders = {SKU_ROOT},
+             .file = SKUID_DIR_PATH,
+             .log = DIR_NOT_MADE},
+            {.name = "no /data/misc", .no_data_misc = true, .log = ROOT_NOT_MADE},
+            {.name = "root is a link to a folder",
+             .folders = {"/data/misc/elsewhere"},
+             .link = SKU_ROOT,
+             .link_target = "elsewhere",
+             .log = {{'D', ROOT_EXISTS}, {'D', DIR_MISSING}, OPTION},
+             .prepared = true},
+            {.name = "identifier folder is a link to a folder",
+             .folders = {SKU_ROOT, "/data/misc/elsewhere"},
+             .link = SKUID_DIR_PATH,
+             .link_target = "../elsewhere",
+             .log = {{'D', ROOT_EXISTS}, {'D', DIR_EXISTS}, OPTION},
+             .prepared = true},
+            {.name = "identifier folder is a dangling link",
+             .folders = {SKU_ROOT},
+             .link = SKUID_DIR_PATH,
+             .link_target = "nowhere",
+             .log = DIR_NOT_MADE},
+            {.name = "root is a dangling link",
+             .link = SKU_ROOT,
+             .link_target = "nowhere",
+             .log = ROOT_NOT_MADE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         renew();
         enable();
-        c.arrange(*this);
+        for (const auto& folder : c.folders) make_dir(folder);
+        if (!c.file.empty()) write_file(c.file, "x");
+        if (!c.link.empty()) symlink_at(c.link_target, c.link);
+        if (c.no_data_misc) rmdir(host_path("/data/misc").c_str());
         Outcome r = run({"5"});
         EXPECT_EQ(r.log, c.log);
         EXPECT_EQ(r.status, 0);
@@ -244,10 +248,7 @@ TEST_F(Store, Removal) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        renew();
-        enable();
-        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
-        make_store_dirs();
+        renew_for_removal();
         for (const auto& name : c.files) write_file(SKUID_DIR_PATH + "/" + name, "12345");
 
         Outcome r = run({"2"});
@@ -303,10 +304,7 @@ TEST_F(Store, RemovalClearsWhatBlocksAStore) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        renew();
-        enable();
-        set_prop("ro.vendor.sku.skuid.reset.enable", "yes");
-        make_store_dirs();
+        renew_for_removal();
         c.plant(*this);
         RunOptions owner = as_owner();
 

@@ -10,27 +10,23 @@
 // from the trace, so they grow with the code.
 #include <ctype.h>
 
+#include <algorithm>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "device.h"
+#include "strace.h"
 
 namespace {
-
-const std::string OLD = "OLD-IDENTIFIER";
-const std::string NEW = "NEW-IDENTIFIER";
-const std::string STORED = "write skuid: 1.\n";
 
 struct Road {
     const char* name;
     std::vector<std::string> args;
-    std::optional<std::string> before;  // stored before the run
-    bool forced;
+    std::optional<std::string> before = {};  // stored before the run
+    bool forced = false;
     std::set<std::optional<std::string>> outcomes;  // what may be on disk afterwards
 };
 
@@ -49,15 +45,10 @@ struct Call {
 
 // The property store is the host's stand-in, the same code on every architecture (a device's
 // is the platform's own), so a cross build, whose runs are emulated and slow, sweeps /data
-// alone. Its temporaries have a new name every run (".set.XXXXXX", or an unnamed file,
-// "#INODE"), so no fault can be aimed at them by name; the calls on the property's own name
-// are.
+// alone.
 bool watched(const std::string& path) {
-    if (path.rfind("/data/", 0) == 0) return true;
-    if (*COMMAND_EMULATOR != '\0') return false;
-    if (path.rfind("/dev/__properties__/.set.", 0) == 0) return false;
-    if (path.rfind("/dev/__properties__/#", 0) == 0) return false;
-    return path.rfind("/dev/__properties__", 0) == 0;
+    if (is_within(path, "/data")) return true;
+    return *COMMAND_EMULATOR == '\0' && is_within(path, "/dev/__properties__");
 }
 
 // A killed run cannot report what AddressSanitizer finds, so a sanitized build sweeps the
@@ -68,51 +59,38 @@ constexpr bool SWEEP_KILLS = false;
 constexpr bool SWEEP_KILLS = true;
 #endif
 
-struct TracedCall {
-    std::string name;
-    std::string arguments;
-    long result;
-    std::set<std::string> paths;  // those under /data or in the property store
-};
-
-// The calls of a trace (strace -f -y), with the paths their arguments name, as strings or as
-// descriptors' paths.
-std::vector<TracedCall> traced_calls(const std::string& trace) {
-    static const std::regex line_form(R"(^(?:\d+ +)?([a-z0-9_]+)\((.*)\) += (-?\d+).*$)");
-    static const std::regex path_form(R"re("(/[^"]*)"|<(/[^>]*)>)re");
-    std::vector<TracedCall> calls;
-    std::istringstream lines(trace);
-    for (std::string line; std::getline(lines, line);) {
-        std::smatch m;
-        if (!std::regex_match(line, m, line_form)) continue;
-        TracedCall call{m.str(1), m.str(2), std::stol(m.str(3)), {}};
-        const std::string& arguments = call.arguments;
-        for (std::sregex_iterator it(arguments.begin(), arguments.end(), path_form), end; it != end;
-             ++it) {
-            std::string path = (*it)[1].matched ? (*it)[1].str() : (*it)[2].str();
-            if (watched(path)) call.paths.insert(path);
+// The watched paths a trace's calls name, as strings or as descriptors' paths.
+std::set<std::string> watched_paths(const std::vector<TracedCall>& calls) {
+    std::set<std::string> paths;
+    for (const auto& call : calls) {
+        for (const auto& argument : call.arguments) {
+            for (const auto& path : argument.paths()) {
+                if (watched(path)) paths.insert(path);
+            }
         }
-        calls.push_back(call);
     }
-    return calls;
+    return paths;
 }
 
-// The calls that strace -P PATH sees (its own trace of the run, `trace`), each as the
-// occurrence of its name that a fault can be aimed at. An open whose descriptor is synced
-// before it is closed is part of that sync.
+// The calls that strace -P PATH sees (its own trace of the run), each as the occurrence of its
+// name that a fault can be aimed at. An open whose descriptor is synced before it is closed is
+// part of that sync.
 std::vector<Call> calls_on(const std::string& path, const std::string& trace) {
-    std::vector<TracedCall> traced = traced_calls(trace);
+    std::vector<TracedCall> traced = parse_trace(trace);
     std::vector<Call> calls;
     std::map<std::string, int> seen;
     for (size_t i = 0; i < traced.size(); i++) {
         const std::string& name = traced[i].name;
         bool durability = name == "fsync" || name == "fdatasync";
-        if (name == "openat" && traced[i].result >= 0) {
-            std::string fd = std::to_string(traced[i].result) + "<";
+        if (name == "openat" && traced[i].succeeded()) {
             for (size_t j = i + 1; j < traced.size(); j++) {
-                if (traced[j].arguments.rfind(fd, 0) != 0) continue;
-                if (traced[j].name == "close") break;
-                if (traced[j].name == "fsync") durability = true;
+                const auto& later = traced[j];
+                if (later.arguments.empty() || later.arguments[0].descriptor_path.empty() ||
+                    later.arguments[0].number() != traced[i].result) {
+                    continue;
+                }
+                if (later.name == "close") break;
+                if (later.name == "fsync") durability = true;
             }
         }
         calls.push_back({name, path, ++seen[name], durability});
@@ -125,15 +103,17 @@ bool is_write(const std::string& name) {
 }
 
 const Road ROADS[] = {
-        {"first store on an empty /data/misc",
-         {"1", NEW},
-         std::nullopt,
-         false,
-         {std::nullopt, NEW}},
-        {"forced store", {"1", NEW}, OLD, true, {OLD, NEW}},
-        {"refused store", {"1", NEW}, OLD, false, {OLD}},
-        {"publication", {"0"}, OLD, false, {OLD}},
-        {"removal", {"2"}, OLD, false, {OLD, std::nullopt}},
+        {.name = "first store on an empty /data/misc",
+         .args = {"1", NEW},
+         .outcomes = {std::nullopt, NEW}},
+        {.name = "forced store",
+         .args = {"1", NEW},
+         .before = OLD,
+         .forced = true,
+         .outcomes = {OLD, NEW}},
+        {.name = "refused store", .args = {"1", NEW}, .before = OLD, .outcomes = {OLD}},
+        {.name = "publication", .args = {"0"}, .before = OLD, .outcomes = {OLD}},
+        {.name = "removal", .args = {"2"}, .before = OLD, .outcomes = {OLD, std::nullopt}},
 };
 
 }  // namespace
@@ -154,17 +134,13 @@ TEST_P(Sweep, EveryCallFailedInTurn) {
     prepare(road);
     // The paths the road names, then, for each, the calls that a fault aimed at it can reach.
     RunOptions recording;
-    recording.wrapper = {"strace", "-f", "-y", "-o", TRACE_PATH};
+    recording.wrapper = traced();
     Outcome recorded = run(road.args, recording);
     ASSERT_EQ(recorded.status, 0);
-    std::set<std::string> paths;
-    for (const auto& call : traced_calls(recorded.trace)) {
-        paths.insert(call.paths.begin(), call.paths.end());
-    }
     std::vector<Call> calls;
-    for (const auto& path : paths) {
+    for (const auto& path : watched_paths(parse_trace(recorded.trace))) {
         prepare(road);
-        recording.wrapper = {"strace", "-f", "-y", "-o", TRACE_PATH, "-P", path};
+        recording.wrapper = traced("", path);
         for (const auto& call : calls_on(path, run(road.args, recording).trace)) {
             calls.push_back(call);
         }
@@ -182,24 +158,16 @@ TEST_P(Sweep, EveryCallFailedInTurn) {
             SCOPED_TRACE(fault);
             prepare(road);
             RunOptions faulted;
-            faulted.wrapper = {
-                    "strace",
-                    "-f",
-                    "-o",
-                    TRACE_PATH,
-                    "-P",
-                    call.path,
-                    "-e",
-                    "trace=" + call.name,
-                    "-e",
-                    "inject=" + call.name + ":" + action + ":when=" + std::to_string(call.occurrence)};
+            faulted.wrapper = inject(call.name, action, call.path, call.occurrence);
             Outcome r = run(road.args, faulted);
             runs++;
             bool killed = action == "signal=KILL";
             if (killed) {
                 ASSERT_EQ(r.status, 128 + 9) << "the kill did not strike";
             } else {
-                ASSERT_NE(r.trace.find("INJECTED"), std::string::npos)
+                std::vector<TracedCall> traced_calls = parse_trace(r.trace);
+                ASSERT_TRUE(std::any_of(traced_calls.begin(), traced_calls.end(),
+                                        [](const TracedCall& c) { return c.injected; }))
                         << "the fault did not strike";
                 EXPECT_EQ(r.status, 0);
             }
@@ -219,14 +187,7 @@ TEST_P(Sweep, EveryCallFailedInTurn) {
                         << "left in the folder: " << name;
             }
 
-            // The next ordinary store succeeds and leaves nothing stray.
-            set_prop("sys.vendor.sku.force.reset", "yes");
-            Outcome later = run({"1", "LATER"});
-            ASSERT_FALSE(later.log.empty());
-            EXPECT_EQ(later.log.back().text, STORED);
-            EXPECT_EQ(read_file(SKUID_FILE_PATH), "LATER");
-            EXPECT_EQ(list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
-            EXPECT_EQ(list_dir(SKU_ROOT), std::vector<std::string>{"skuid"});
+            expect_later_store_succeeds(*this);
             if (HasFailure()) return;  // one broken case is enough to read
         }
     }

@@ -113,42 +113,40 @@ TEST_F(Writer, AllocationFailure) {
     struct Case {
         const char* name;
         std::vector<std::string> args;
-        bool debug;
-        std::optional<std::string> before;
-        bool forced;
-        std::optional<std::string> after;
-        std::string out_tail;  // the end of standard output
+        bool debug = false;
+        std::optional<std::string> before = {};
+        bool forced = false;
+        std::optional<std::string> after = {};
+        std::string out_tail = {};  // the end of standard output
     } cases[] = {
-            {"store, nothing stored",
-             {"1", "NEW"},
-             false,
-             std::nullopt,
-             false,
-             "NEW",
-             "malloc error\n"},
-            {"store over a stored one", {"1", "NEW"}, false, "OLD", false, "OLD", "malloc error\n"},
-            {"forced store over a stored one",
-             {"1", "NEW"},
-             false,
-             "OLD",
-             true,
-             "NEW",
-             "malloc error\n"},
-            {"store, switch on",
-             {"1", "NEW"},
-             true,
-             "OLD",
-             false,
-             "OLD",
-             "malloc error\nwrite skuid: 0.\n"},
-            {"publication, switch on",
-             {"0"},
-             true,
-             "OLD",
-             false,
-             "OLD",
-             "read carrierid \nmalloc error return \n"},
-            {"publication, switch off", {"0"}, false, "OLD", false, "OLD", ""},
+            {.name = "store, nothing stored",
+             .args = {"1", "NEW"},
+             .after = "NEW",
+             .out_tail = "malloc error\n"},
+            {.name = "store over a stored one",
+             .args = {"1", "NEW"},
+             .before = "OLD",
+             .after = "OLD",
+             .out_tail = "malloc error\n"},
+            {.name = "forced store over a stored one",
+             .args = {"1", "NEW"},
+             .before = "OLD",
+             .forced = true,
+             .after = "NEW",
+             .out_tail = "malloc error\n"},
+            {.name = "store, switch on",
+             .args = {"1", "NEW"},
+             .debug = true,
+             .before = "OLD",
+             .after = "OLD",
+             .out_tail = "malloc error\nwrite skuid: 0.\n"},
+            {.name = "publication, switch on",
+             .args = {"0"},
+             .debug = true,
+             .before = "OLD",
+             .after = "OLD",
+             .out_tail = "read carrierid \nmalloc error return \n"},
+            {.name = "publication, switch off", .args = {"0"}, .before = "OLD", .after = "OLD"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,9 +1,11 @@
-// Reading an strace trace: the calls a traced run made, with their arguments decoded.
+// The command under strace, inside the sandbox: faults injected into its system calls, its
+// calls recorded and read back, and what a store must still keep after any fault.
 //
-// Made for traces written by `strace -f -y -xx -s 4096`: a process id before each call (-f),
-// the path of every descriptor after its number (-y: "5</data/misc/sku>"), and every string as
-// hexadecimal escapes (-xx), so that no byte of a path or a buffer is lost or ambiguous. Traces
-// without -xx, -y or -f read as well; a call that strace split in two ("<unfinished ...>" and
+// Traces are read as `strace -f -y -xx -s 4096` (traced()) writes them: a process id before each
+// call (-f), the path of every descriptor after its number (-y: "5</data/misc/sku>"), and every
+// string as hexadecimal escapes (-xx), so that no byte of a path or a buffer is lost or ambiguous.
+// Traces without -xx, -y or -f read as well; a call that strace split in two ("<unfinished ...>"
+// and
 // "<... NAME resumed>", when processes run at once) is joined again.
 #pragma once
 
@@ -12,6 +14,31 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "device.h"
+
+// Identifiers and reports that the fault tests share.
+inline const std::string OLD = "OLD-IDENTIFIER";
+inline const std::string NEW = "NEW-IDENTIFIER";
+inline const std::string STORED = "write skuid: 1.\n";
+inline const std::string REFUSED = "write skuid: 0.\n";
+
+// rename(2) is renameat(2) on AArch64, and qemu may make either of them renameat2(2).
+inline const std::string RENAME = "rename,renameat,renameat2";
+
+// The words that run the command under strace, recording to TRACE_PATH the calls named in
+// `calls` (a comma-separated set; all when empty), only those on `path` when one is given.
+std::vector<std::string> traced(const std::string& calls = "", const std::string& path = "");
+
+// The words that make one of the calls named in `calls` on `path` fail with `action`
+// ("error=EIO", "signal=KILL", "delay_enter=200000"): every such call, or only the `when`-th.
+// The calls on `path` are recorded to TRACE_PATH, the injected ones marked.
+std::vector<std::string> inject(const std::string& calls, const std::string& action,
+                                const std::string& path = SKUID_TEMP_PATH, int when = 0);
+
+// After any fault: an ordinary forced store succeeds and leaves nothing but the identifier in
+// its folder and the folder in the store's root.
+void expect_later_store_succeeds(DeviceTest& device);
 
 struct TraceArgument {
     std::string text;                  // as strace printed it, its strings and paths decoded

@@ -1,4 +1,4 @@
-#include "trace.h"
+#include "strace.h"
 
 #include <ctype.h>
 #include <stdlib.h>
@@ -217,4 +217,31 @@ std::string named_path(const TracedCall& call, size_t index) {
 
 bool is_within(const std::string& path, const std::string& folder) {
     return path == folder || path.rfind(folder + "/", 0) == 0;
+}
+
+std::vector<std::string> traced(const std::string& calls, const std::string& path) {
+    std::vector<std::string> words = {"strace", "-f", "-y", "-xx", "-s", "4096", "-o", TRACE_PATH};
+    if (!path.empty()) words.insert(words.end(), {"-P", path});
+    if (!calls.empty()) words.insert(words.end(), {"-e", "trace=" + calls});
+    return words;
+}
+
+std::vector<std::string> inject(const std::string& calls, const std::string& action,
+                                const std::string& path, int when) {
+    std::vector<std::string> words = traced(calls, path);
+    std::string injection = "inject=" + calls + ":" + action;
+    if (when > 0) injection += ":when=" + std::to_string(when);
+    words.insert(words.end(), {"-e", injection});
+    return words;
+}
+
+void expect_later_store_succeeds(DeviceTest& device) {
+    device.set_prop("sys.vendor.sku.debug", "yes");
+    device.set_prop("sys.vendor.sku.force.reset", "yes");
+    Outcome later = device.run({"1", "LATER"});
+    ASSERT_FALSE(later.log.empty()) << later.stray_err;
+    EXPECT_EQ(later.log.back().text, STORED);
+    EXPECT_EQ(device.read_file(SKUID_FILE_PATH), "LATER");
+    EXPECT_EQ(device.list_dir(SKUID_DIR_PATH), std::vector<std::string>{"skuid.prop"});
+    EXPECT_EQ(device.list_dir(SKU_ROOT), std::vector<std::string>{"skuid"});
 }
