@@ -129,42 +129,25 @@ std::vector<std::string> wrapped(std::vector<std::string> wrapper,
 
 // The host's stand-ins for the platform's services: their entry points, as the command calls
 // them.
-const char* const STAND_INS[] = {"property_get", "property_set", "__android_log_print"};
+const std::vector<std::string> STAND_INS = {"property_get", "property_set", "__android_log_print"};
 
-// Instructions of one run, every process of it included (the shell's children too), and those
-// spent in the stand-ins (callgrind's inclusive cost of their entry points).
-void count_instructions(Road& road) {
+// Instructions of one run, every process of it included (the shell's children too): all of
+// them, or, with `only`, those spent inside these functions and what they call (callgrind's
+// --toggle-collect).
+long count_instructions(const Road& road, const std::vector<std::string>& only = {}) {
     road.prepare();
     const std::string report = "/tmp/callgrind.txt";
-    const std::string profile = "/tmp/callgrind.out";
-    spawn_and_wait(wrapped({"/usr/bin/valgrind", "--tool=callgrind", "--trace-children=yes",
-                            "--callgrind-out-file=" + profile},
-                           road.argv),
-                   report);
+    std::vector<std::string> callgrind = {"/usr/bin/valgrind", "--tool=callgrind",
+                                          "--trace-children=yes", "--callgrind-out-file=/dev/null"};
+    for (const auto& function : only) callgrind.push_back("--toggle-collect=" + function + "*");
+    spawn_and_wait(wrapped(callgrind, road.argv), report);
     std::istringstream lines(slurp(report));
-    road.instructions = 0;
+    long total = 0;
     for (std::string line; std::getline(lines, line);) {
         size_t at = line.find("Collected : ");
-        if (at != std::string::npos) road.instructions += std::stol(line.substr(at + 12));
+        if (at != std::string::npos) total += std::stol(line.substr(at + 12));
     }
-    const std::string annotated = "/tmp/callgrind.annotated";
-    spawn_and_wait({"/bin/sh", "-c",
-                    "/usr/bin/callgrind_annotate --inclusive=yes --threshold=100 " + profile +
-                            " > " + annotated});
-    std::istringstream functions(slurp(annotated));
-    road.stand_in_instructions = 0;
-    for (std::string line; std::getline(functions, line);) {
-        for (const char* entry : STAND_INS) {
-            if (line.find(":" + std::string(entry) + " ") == std::string::npos) continue;
-            std::string count;
-            for (char c : line) {
-                if (c >= '0' && c <= '9') count += c;
-                if (c == ' ' && !count.empty()) break;
-            }
-            if (!count.empty()) road.stand_in_instructions += std::stol(count);
-        }
-    }
-    unlink(profile.c_str());
+    return total;
 }
 
 // System calls made inside the stand-ins: those whose call stack (strace -k) passes through
@@ -181,8 +164,11 @@ long count_stand_in_syscalls(const Road& road) {
             counted = false;
             continue;
         }
-        for (const char* entry : STAND_INS) {
-            if (!counted && line.find("(" + std::string(entry) + "+") != std::string::npos) {
+        for (const auto& entry : STAND_INS) {
+            // "(property_set+0x25f)", or, for a C++ name, "(property_set(char const*, ...)+0x25f)"
+            bool in_entry = line.find("(" + entry + "+") != std::string::npos ||
+                            line.find("(" + entry + "(") != std::string::npos;
+            if (!counted && in_entry) {
                 counted = true;
                 count++;
             }
@@ -294,7 +280,8 @@ int main(int argc, char** argv) {
         }
     }
     for (auto& road : roads) {
-        count_instructions(road);
+        road.instructions = count_instructions(road);
+        road.stand_in_instructions = count_instructions(road, STAND_INS);
         road.syscalls = count_syscalls(road);
         road.stand_in_syscalls = count_stand_in_syscalls(road);
         road.peak_kib = peak_rss_kib(road);

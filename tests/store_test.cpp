@@ -323,6 +323,8 @@ TEST_F(Store, RemovalClearsWhatBlocksAStore) {
             ASSERT_FALSE(later.log.empty());
             EXPECT_EQ(later.log.back().text, "write skuid: 1.\n");
             EXPECT_EQ(read_file(SKUID_FILE_PATH), "NEW");
+            // The property service lets the command set its properties, whoever it runs as.
+            EXPECT_EQ(prop("sys.vendor.sku.step"), "14");
         }
     }
 }
