@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Measures what a run of zel_init_sku costs on each of its main roads, beside the floor of what
 // any process costs and the shell script a device maker would otherwise write.
 //

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Cross-compiles for the target's architecture (AArch64) with Debian's cross toolchain, against
 # Debian's arm64 packages installed beside the host's (multiarch: android-liblog-dev:arm64,
 # libgtest-dev:arm64). What is built runs under qemu-aarch64.

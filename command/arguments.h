@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The command line's checks, kept free of side effects so that they can be tested and fuzzed
 // on their own. Each returns the refusal message to report, or nullptr when the check passes.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // zel_init_sku: keeps the device's carrier SKU identifier.
 //
 //   zel_init_sku 0             publish the stored identifier as "ro.vendor.sku.skuid"

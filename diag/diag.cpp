@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The tag of every log record, defined the platform's way: before any include, so that the log
 // library's own macros would use it too.
 #define LOG_TAG "zel_init_sku"

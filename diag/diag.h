@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The diagnostic channel: the debug switch, the step markers and the log-and-print pair.
 //
 // Everything the command reports goes through here, and nothing is reported unless the debug

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The property service's rule for values: they must be UTF-8. The command checks an identifier
 // against it before storing one that could never be published.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The two store directories, created on demand with mode 0755.
 #include "diag/diag.h"
 #include "store/files.h"

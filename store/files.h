@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // File-system steps that the store's operations share: safe opens, durable folder changes and
 // the store's lock. Every descriptor comes back owned, so that scope closes it on every road.
 #pragma once

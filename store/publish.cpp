@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Publication: the stored identifier becomes the property "ro.vendor.sku.skuid".
 #include <stdlib.h>
 

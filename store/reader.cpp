@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The identifier file's reader.
 #include <string.h>
 #include <sys/types.h>

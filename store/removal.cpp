@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Removal of the stored identifier. It reports nothing, whatever the debug switch says.
 #include <unistd.h>
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The identifier store: where the carrier SKU identifier is kept, and the operations on it.
 //
 // The identifier lives in one small text file, SKUID_FILE, two directory levels below

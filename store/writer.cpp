@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The identifier file's writer.
 //
 // The stored identifier must never be lost or torn, whatever happens during a store: a full

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The test bench: a fresh device per test, and runs of the built command inside it.
 //
 // Each test gets its own device folder (an empty data partition holding /data/misc, and an

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The diagnostic channel: the pair's order, the step markers, and the publish road's reports.
 #include <regex>
 #include <string>

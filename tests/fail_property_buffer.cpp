@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Preloaded into the command, it makes every zero-filled allocation of a property value buffer
 // fail, so that a test can take the roads a device takes when memory runs out. Every other
 // allocation goes to the allocator that would have served it (the C library's, or a

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // What a store does when the system fails under it: a full or read-only partition, an error
 // or a kill at each of its system calls, files and links where they should not be, missing
 // rights, and other runs at the same time. Whatever happens, the stored identifier is the old

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The command line and the feature gate: every refusal, in its order, with its report.
 #include <string>
 #include <vector>

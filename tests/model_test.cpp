@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The identifier's life cycle against a model, over random sequences of steps.
 //
 // Each step is drawn at random: a store of a generated identifier, the forced-reset or debug

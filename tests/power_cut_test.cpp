@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Power cuts: every state of /data that a power cut may leave behind a main road.
 //
 // A road is run once under strace, and its calls on /data are replayed on a model of the disk

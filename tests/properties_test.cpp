@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The host property store keeps the device's rules, so that what passes on a host would pass
 // on a device.
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Drives the host property store from a test: "get NAME" prints the value read with default
 // "null"; "set NAME VALUE" prints property_set's result.
 #include <stdio.h>

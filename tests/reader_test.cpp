@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The reader's bound, in process: whatever size it is told, it never reads more than
 // SKUID_FILE_MAX bytes, so that a file that grows while it is read cannot hold the boot up.
 #include <sys/mman.h>

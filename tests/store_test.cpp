@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The store's directories, the identifier file's reader (seen through publication), removal,
 // and the identifier's life across runs.
 #include <string.h>

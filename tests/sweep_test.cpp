@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Every file-system call of each main road, failed in turn.
 //
 // A road is run once under strace to record the calls it makes on /data and on the property

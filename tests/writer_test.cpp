@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Storing an identifier (option 1).
 #include <regex>
 #include <string>

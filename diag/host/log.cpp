@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Host log: the real Android log library, loaded the first time a record is written.
 //
 // Most runs write no record at all (the debug switch is off), and linking the log library

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Host property store: one file per property in PROPERTY_DIR.
 //
 // It keeps the rules of the device's property service, so that what runs on a host would not

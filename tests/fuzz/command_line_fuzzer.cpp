@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Arbitrary argument vectors (NUL-separated words) through the command line's checks, with the
 // promises the store relies on:
 // - the option is the leading digits' value, saturated at INT_MAX rather than wrapped;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Platform services for the fuzzers: a debug switch that reads as on, so that every report is
 // formatted, and a log and a property store that discard what they are given.
 #include <stdio.h>

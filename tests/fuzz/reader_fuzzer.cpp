@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Arbitrary bytes as the identifier file's content, read with the debug switch on (so that every
 // report is formatted), checked against what publication relies on:
 // - the value fits a property value: at most PROPERTY_VALUE_MAX - 1 bytes, never past the buffer;

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // Host stand-in for libcutils' property interface, with the device's signatures and limits.
 //
 // A host has no property service, so each property is kept as one regular file in
