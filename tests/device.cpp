@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "device.h"
 
 #include <dirent.h>
@@ -58,6 +60,26 @@ void parse_log(const std::string& err, Outcome& run) {
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
     return remove(path);
+}
+
+// With SKU_TRACE_DIR set, every trace a run recorded is also kept there, in a file of its own
+// named after the test, for tools/check-platform to derive from them the permissions the
+// command's system calls need on a device.
+void keep_trace(const std::string& trace) {
+    const char* folder = getenv("SKU_TRACE_DIR");
+    if (folder == nullptr || *folder == '\0' || trace.empty()) return;
+    std::string name = "run";
+    if (const auto* test = testing::UnitTest::GetInstance()->current_test_info()) {
+        name = std::string(test->test_suite_name()) + "." + test->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+    }
+    std::string path = std::string(folder) + "/" + name + ".XXXXXX";
+    int fd = mkstemp(path.data());
+    ssize_t written = fd >= 0 ? write(fd, trace.data(), trace.size()) : -1;
+    if (fd >= 0) close(fd);
+    if (written != static_cast<ssize_t>(trace.size())) {
+        ADD_FAILURE() << "cannot keep the trace in " << folder;
+    }
 }
 
 }  // namespace
@@ -211,6 +233,7 @@ Outcome DeviceTest::finish(const Started& run) {
     }
     result.out = slurp(run.out);
     result.trace = slurp(run.trace);
+    keep_trace(result.trace);
     std::string err_text = slurp(run.err);
     parse_log(err_text, result);
     unlink(run.out.c_str());

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 #include "strace.h"
 
 #include <ctype.h>
@@ -228,7 +230,9 @@ std::vector<std::string> traced(const std::string& calls, const std::string& pat
 
 std::vector<std::string> inject(const std::string& calls, const std::string& action,
                                 const std::string& path, int when) {
-    std::vector<std::string> words = traced(calls, path);
+    // Every call on the path is recorded, not only those the fault is aimed at: what a run does
+    // after a fault is part of what it does.
+    std::vector<std::string> words = traced("", path);
     std::string injection = "inject=" + calls + ":" + action;
     if (when > 0) injection += ":when=" + std::to_string(when);
     words.insert(words.end(), {"-e", injection});

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: Apache-2.0
+
 // The command under strace, inside the sandbox: faults injected into its system calls, its
 // calls recorded and read back, and what a store must still keep after any fault.
 //
@@ -32,7 +34,7 @@ std::vector<std::string> traced(const std::string& calls = "", const std::string
 
 // The words that make one of the calls named in `calls` on `path` fail with `action`
 // ("error=EIO", "signal=KILL", "delay_enter=200000"): every such call, or only the `when`-th.
-// The calls on `path` are recorded to TRACE_PATH, the injected ones marked.
+// Every call on `path` is recorded to TRACE_PATH, the injected ones marked.
 std::vector<std::string> inject(const std::string& calls, const std::string& action,
                                 const std::string& path = SKUID_TEMP_PATH, int when = 0);
 
