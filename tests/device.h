@@ -9,6 +9,7 @@
 // library writes them) and anything else standard error held.
 #pragma once
 
+#include <ctype.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -141,3 +142,14 @@ std::vector<std::string> built(const std::string& program);
 
 // The texts of the records, in order.
 std::vector<std::string> texts(const std::vector<LogRecord>& log);
+
+// A parameterised case's name, from its table row's `name`: GoogleTest takes letters and digits
+// only ("first store on an empty /data/misc" is "firststoreonanemptydatamisc").
+template <typename Row>
+std::string case_name(const ::testing::TestParamInfo<Row>& info) {
+    std::string name;
+    for (const char* c = info.param.name; *c; c++) {
+        if (isalnum(static_cast<unsigned char>(*c))) name += *c;
+    }
+    return name;
+}

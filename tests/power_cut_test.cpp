@@ -13,7 +13,6 @@
 // from the promise on, the new one. Then each disk is laid out on a fresh device, which boots
 // (publication) and stores again: the device publishes what is on disk, and no state a power
 // cut leaves blocks a later store or leaves anything stray beside it.
-#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -718,14 +717,7 @@ TEST_P(PowerCutRoad, EveryStateKeepsAWholeIdentifier) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(PowerCut, PowerCutRoad, ::testing::ValuesIn(ROADS),
-                         [](const ::testing::TestParamInfo<Road>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; c++) {
-                                 if (isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(PowerCut, PowerCutRoad, ::testing::ValuesIn(ROADS), case_name<Road>);
 
 // The checker finds what a store would lose without one of its syncs: without the folder's, the
 // rename may be lost after "write skuid: 1." was reported, and the old identifier come back;

@@ -10,7 +10,6 @@
 // relies on failed; nothing but the identifier (and, after a kill, the temporary) is left in its
 // folder; and an ordinary store afterwards succeeds and leaves nothing stray. The cases come
 // from the trace, so they grow with the code.
-#include <ctype.h>
 
 #include <algorithm>
 #include <iostream>
@@ -196,11 +195,4 @@ TEST_P(Sweep, EveryCallFailedInTurn) {
     std::cout << road.name << ": " << calls.size() << " calls, " << runs << " faulted runs\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(MainRoads, Sweep, ::testing::ValuesIn(ROADS),
-                         [](const ::testing::TestParamInfo<Road>& info) {
-                             std::string name;
-                             for (const char* c = info.param.name; *c; c++) {
-                                 if (isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             }
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(MainRoads, Sweep, ::testing::ValuesIn(ROADS), case_name<Road>);
