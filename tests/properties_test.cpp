@@ -2,7 +2,10 @@
 
 // The host property store keeps the device's rules, so that what passes on a host would pass
 // on a device.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -83,9 +86,16 @@ TEST_F(HostProperties, GetGivesAtMost91BytesOrTheDefault) {
     EXPECT_EQ(get("../properties/sys.set"), "4:null");
 }
 
-// Whatever stands in the property folder, a run never hangs on it, and a set killed part-way
-// leaves only the one temporary that the next set reuses.
+// Whatever stands in the property folder, a run never hangs on it (nor on a lock held on it for
+// ever), and a set killed part-way leaves only the one temporary that the next set reuses.
 TEST_F(HostProperties, NoHangAndNoStrays) {
+    int held = open((device_ + "/properties").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    EXPECT_EQ(set("sys.held", "v"), "-1") << "a set behind a lock held for ever";
+    close(held);
+    EXPECT_EQ(set("sys.held", "v"), "0");
+
     ASSERT_EQ(mkfifo((device_ + "/properties/sys.fifo").c_str(), 0644), 0);
     EXPECT_EQ(get("sys.fifo"), "4:null");
 
@@ -106,5 +116,6 @@ TEST_F(HostProperties, NoHangAndNoStrays) {
     EXPECT_EQ(run_program(command).status, 128 + 9);
     EXPECT_EQ(prop("ro.y"), std::nullopt);
     EXPECT_EQ(set("ro.y", "value"), "0");
-    EXPECT_EQ(list_dir("/properties"), (std::vector<std::string>{"ro.y", "sys.fifo", "sys.x"}));
+    EXPECT_EQ(list_dir("/properties"),
+              (std::vector<std::string>{"ro.y", "sys.fifo", "sys.held", "sys.x"}));
 }

@@ -8,12 +8,14 @@
 // whole or not at all. Whatever it finds in the folder, it never hangs.
 #include <cutils/properties.h>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string_view>
@@ -49,6 +51,21 @@ bool is_legal_name(std::string_view name) {
 bool make_path(char* path, size_t size, const char* name) {
     int n = snprintf(path, size, "%s/%s", PROPERTY_DIR, name);
     return n > 0 && static_cast<size_t>(n) < size;
+}
+
+// How long a set waits for another run's set to end: a run stopped while it held the folder's
+// lock, or a user's own flock on the folder, must not hold up every later run for ever.
+constexpr int LOCK_WAIT_MS = 1000;
+constexpr int LOCK_POLL_MS = 10;
+
+bool lock_folder(int fd) {
+    for (int waited = 0; waited <= LOCK_WAIT_MS; waited += LOCK_POLL_MS) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK) return false;
+        struct timespec pause = {0, LOCK_POLL_MS * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+    return false;
 }
 
 // A device's property service writes its values in init, out of reach of the caller's
@@ -101,7 +118,7 @@ int property_set(const char* key, const char* value) {
 
     // One set at a time, even from runs at once: the lock guards the shared temporary.
     unique_fd folder(open(PROPERTY_DIR, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.ok() || flock(folder.get(), LOCK_EX) != 0) return -1;
+    if (!folder.ok() || !lock_folder(folder.get())) return -1;
     // The value is written to the temporary whole (a short write, on a full disk or past a
     // file-size limit, fails the set) and renamed into place, so that a reader sees the old
     // value or the new one. Readable by all, as a device's properties are.
